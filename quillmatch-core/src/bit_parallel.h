@@ -1,0 +1,84 @@
+// The driver shared by the bit-parallel Levenshtein and Damerau distances:
+// preparation, the cut-off pre-check and cap, empty inputs, path choice and
+// mask building. Only the scan differs between the two measures; each
+// supplies it as a `Scan` type with two kernels:
+//
+//   Scan::Word   — state of the one-word scan: `Word(m)`, `step(PM)`,
+//                  `score()`; PM is the text character's 64-bit mask.
+//   Scan::Blocks — state of the multi-word scan: `Blocks(m, blocks)`,
+//                  `step(row)`, `score()`; row is the character's B words.
+#ifndef QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
+#define QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "pattern_masks.h"
+#include "prepare.h"
+#include "quillmatch_core/common.h"
+#include "utf8.h"
+
+namespace quillmatch_core::detail {
+
+// Runs `state.step(masks.get(c))` for each code point c of `text`.
+template <typename State, typename Masks>
+void scan_code_points(State& state, const Masks& masks, std::string_view text) {
+  std::size_t pos = 0;
+  skip_stray(text, pos);
+  while (pos < text.size()) state.step(masks.get(decode_next(text, pos)));
+}
+
+// Runs the one-word scan of `text`'s bytes against `masks`.
+template <typename Word, typename Masks>
+std::size_t scan_bytes(std::size_t m, const Masks& masks, std::string_view text) {
+  Word state(m);
+  for (unsigned char byte : text) state.step(masks.get(byte));
+  return state.score();
+}
+
+template <typename Scan>
+Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_view str_2,
+                                          std::optional<std::size_t> max_len,
+                                          std::optional<bool> case_insensitive,
+                                          std::optional<std::size_t> score_cutoff) {
+  PreparedPair pair;
+  if (auto error = pair.prepare(str_1, str_2, case_insensitive.value_or(false), max_len)) {
+    return *error;
+  }
+  const std::size_t m = pair.len_1;
+  const std::size_t n = pair.len_2;
+  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
+
+  std::size_t distance;
+  if (m == 0) {
+    distance = n;
+  } else if (n == 0) {
+    distance = m;
+  } else if (pair.ascii && m <= 64) {
+    distance = scan_bytes<typename Scan::Word>(m, ByteMasks(pair.text_1), pair.text_2);
+  } else if (m <= 64) {
+    std::vector<char32_t> pattern;
+    decode_all(pair.text_1, m, pattern);
+    const CodePointMasks masks(pattern);
+    typename Scan::Word state(m);
+    scan_code_points(state, masks, pair.text_2);
+    distance = state.score();
+  } else {
+    const std::size_t blocks = BlockMasks::block_count(m);
+    std::vector<char32_t> pattern;
+    decode_all(pair.text_1, m, pattern);
+    const BlockMasks masks(pattern, blocks);
+    typename Scan::Blocks state(m, blocks);
+    scan_code_points(state, masks, pair.text_2);
+    distance = state.score();
+  }
+  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
+  return distance;
+}
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_

@@ -1,0 +1,47 @@
+// The scoring rule that the Levenshtein and Damerau batch matchers share:
+// an empty query, the one-word fast path over ASCII candidates, and the pair
+// function for everything else.
+#ifndef QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
+#define QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "quillmatch_core/batch_query.h"
+#include "quillmatch_core/common.h"
+#include "utf8.h"
+
+namespace quillmatch_core::detail {
+
+// Returns the distance of `candidate` to the query of `table`: `Word` is the
+// measure's one-word scan, `pair` its pair function (called with no limit and
+// no cut-off, so it cannot fail).
+template <typename Word, typename Pair>
+std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, Pair pair) {
+  if (table.query_chars == 0) return count_chars(candidate);
+  if (table.fast && is_ascii(candidate)) {
+    Word state(table.last_bit, table.query_chars);
+    for (unsigned char byte : candidate) state.step(table.masks[byte]);
+    return state.score();
+  }
+  auto result = pair(table.query_text, candidate, std::nullopt, table.case_insensitive, std::nullopt);
+  if (!result) internal_fault("pair distance failed without a length limit");
+  return result.value();
+}
+
+// Returns `matcher.distance` of each candidate, in order, in a vector sized once.
+template <typename Matcher>
+std::vector<std::size_t> score_all(const Matcher& matcher,
+                                   std::span<const std::string_view> candidates) {
+  std::vector<std::size_t> distances;
+  distances.reserve(candidates.size());
+  for (std::string_view candidate : candidates) distances.push_back(matcher.distance(candidate));
+  return distances;
+}
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_

@@ -1,0 +1,50 @@
+// One query against many candidates, Levenshtein distance. Also builds the
+// query table that the Damerau batch shares.
+#include "quillmatch_core/levenshtein_batch.h"
+
+#include "distance_batch.h"
+#include "levenshtein_scan.h"
+#include "quillmatch_core/levenshtein_bp.h"
+#include "utf8.h"
+
+namespace quillmatch_core {
+
+BatchQuery::BatchQuery(std::string_view query, std::optional<bool> case_insensitive_flag)
+    : query_text(query), case_insensitive(case_insensitive_flag.value_or(false)) {
+  if (!detail::is_ascii(query)) {
+    query_chars = detail::count_chars(query);
+    return;
+  }
+  query_chars = query.size();
+  if (query_chars == 0 || query_chars > 64) return;
+  for (std::size_t i = 0; i < query.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(query[i]);
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (case_insensitive) {
+      // A letter sets its bit under both case forms; other bytes under one.
+      const bool upper = byte >= 'A' && byte <= 'Z';
+      const bool lower = byte >= 'a' && byte <= 'z';
+      masks[upper ? byte + 32 : byte] |= bit;
+      masks[lower ? byte - 32 : byte] |= bit;
+    } else {
+      masks[byte] |= bit;
+    }
+  }
+  last_bit = std::uint64_t{1} << (query_chars - 1);
+  fast = true;
+}
+
+LevenshteinBatch::LevenshteinBatch(std::string_view query, std::optional<bool> case_insensitive)
+    : query_(query, case_insensitive) {}
+
+std::size_t LevenshteinBatch::distance(std::string_view candidate) const {
+  return detail::batch_distance<detail::LevenshteinScan::Word>(query_, candidate, levenshtein_bp);
+}
+
+std::vector<std::size_t> levenshtein_batch(std::string_view query,
+                                           std::span<const std::string_view> candidates,
+                                           std::optional<bool> case_insensitive) {
+  return detail::score_all(LevenshteinBatch(query, case_insensitive), candidates);
+}
+
+}  // namespace quillmatch_core

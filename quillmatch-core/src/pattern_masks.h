@@ -1,0 +1,121 @@
+// Pattern-mask storage shared by the two bit-parallel distances.
+//
+// The mask of a character c has bit i set where the pattern holds c at
+// position i. Code points below 256 index a table; code points from 256 live in
+// an ordered map holding only the pattern's own code points (a sorted array
+// searched by bisection), so absent characters cost no storage.
+#ifndef QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
+#define QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
+
+#include <algorithm>  // std::lower_bound, std::sort, std::unique
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>  // std::memset
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "quillmatch_core/common.h"
+
+namespace quillmatch_core::detail {
+
+// Masks of an ASCII pattern of 1 to 64 bytes, indexed by byte.
+struct ByteMasks {
+  explicit ByteMasks(std::string_view pattern) {
+    std::memset(table, 0, sizeof table);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      table[static_cast<unsigned char>(pattern[i])] |= std::uint64_t{1} << i;
+    }
+  }
+  std::uint64_t get(unsigned char byte) const { return table[byte]; }
+
+  std::uint64_t table[256];
+};
+
+// Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map.
+class CodePointMasks {
+ public:
+  explicit CodePointMasks(const std::vector<char32_t>& pattern) {
+    std::memset(table_, 0, sizeof table_);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      const char32_t c = pattern[i];
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      if (c < 256) {
+        table_[c] |= bit;
+        continue;
+      }
+      auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
+      const auto index = static_cast<std::size_t>(at - keys_.begin());
+      if (at == keys_.end() || *at != c) {
+        keys_.insert(at, c);
+        masks_.insert(masks_.begin() + static_cast<std::ptrdiff_t>(index), 0);
+      }
+      masks_[index] |= bit;
+    }
+  }
+
+  std::uint64_t get(char32_t c) const {
+    if (c < 256) return table_[c];
+    auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
+    if (at == keys_.end() || *at != c) return 0;
+    return masks_[static_cast<std::size_t>(at - keys_.begin())];
+  }
+
+ private:
+  std::uint64_t table_[256];
+  std::vector<char32_t> keys_;  // sorted code points >= 256 of the pattern
+  std::vector<std::uint64_t> masks_;
+};
+
+// Masks of a pattern of 65 or more code points: rows of `blocks` words, word k
+// holding positions 64k to 64k+63. Rows of code points below 256 sit in one
+// character-major table; one shared zero row stands for absent characters.
+class BlockMasks {
+ public:
+  // Number of words per row for a pattern of `m` characters; raises the
+  // "capacity overflow" fault when the table of 256 rows could not be one
+  // allocation on this platform.
+  static std::size_t block_count(std::size_t m) {
+    const std::size_t blocks = m / 64 + (m % 64 != 0);
+    constexpr auto largest = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
+    if (blocks > largest / (256 * sizeof(std::uint64_t))) internal_fault("capacity overflow");
+    return blocks;
+  }
+
+  BlockMasks(const std::vector<char32_t>& pattern, std::size_t blocks)
+      : blocks_(blocks), table_(256 * blocks), zero_(blocks) {
+    for (char32_t c : pattern) {
+      if (c >= 256) keys_.push_back(c);
+    }
+    std::sort(keys_.begin(), keys_.end());
+    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+    rows_.assign(keys_.size() * blocks, 0);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      row_for_write(pattern[i])[i / 64] |= std::uint64_t{1} << (i % 64);
+    }
+  }
+
+  std::size_t blocks() const { return blocks_; }
+
+  // Returns the row of `c`: `blocks()` words, the zero row when absent.
+  const std::uint64_t* get(char32_t c) const {
+    if (c < 256) return table_.data() + std::size_t{c} * blocks_;
+    auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
+    if (at == keys_.end() || *at != c) return zero_.data();
+    return rows_.data() + static_cast<std::size_t>(at - keys_.begin()) * blocks_;
+  }
+
+ private:
+  std::uint64_t* row_for_write(char32_t c) { return const_cast<std::uint64_t*>(get(c)); }
+
+  std::size_t blocks_;
+  std::vector<std::uint64_t> table_;
+  std::vector<std::uint64_t> zero_;
+  std::vector<char32_t> keys_;  // sorted code points >= 256 of the pattern
+  std::vector<std::uint64_t> rows_;
+};
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_

@@ -1,0 +1,20 @@
+// Full Unicode lower-casing (default toLowercase, with the Final_Sigma rule
+// and no language tailoring), from the generated tables in unicode_tables.cpp.
+#ifndef QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
+#define QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
+
+#include <string>
+#include <string_view>
+
+namespace quillmatch_core::detail {
+
+// Appends the full lower-case form of `text` (UTF-8) to `out`. A character may
+// lower-case to several (U+0130 gives U+0069 U+0307); U+03A3 becomes final
+// sigma U+03C2 when preceded by a cased character and not followed by one,
+// case-ignorable characters skipped both ways, and U+03C3 otherwise.
+// ASCII runs are copied with arithmetic only, no table lookups.
+void append_lowercase(std::string_view text, std::string& out);
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
