@@ -18,7 +18,8 @@ std::size_t DamerauBatch::distance(std::string_view candidate) const {
 std::vector<std::size_t> damerau_batch(std::string_view query,
                                        std::span<const std::string_view> candidates,
                                        std::optional<bool> case_insensitive) {
-  return detail::score_all(DamerauBatch(query, case_insensitive), candidates);
+  const DamerauBatch matcher(query, case_insensitive);
+  return detail::score_all<true>(matcher, matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core

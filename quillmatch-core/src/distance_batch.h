@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch_lanes.h"
 #include "quillmatch_core/batch_query.h"
 #include "quillmatch_core/common.h"
 #include "utf8.h"
@@ -32,13 +33,20 @@ std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, 
   return result.value();
 }
 
-// Returns `matcher.distance` of each candidate, in order, in a vector sized once.
-template <typename Matcher>
-std::vector<std::size_t> score_all(const Matcher& matcher,
+// Returns `matcher.distance` of each candidate, in order, in a vector sized
+// once. With a fast query, short ASCII candidates go through the lane scans
+// of `lane_kernels<kDamerau>()` where this CPU has them.
+template <bool kDamerau, typename Matcher>
+std::vector<std::size_t> score_all(const Matcher& matcher, const BatchQuery& table,
                                    std::span<const std::string_view> candidates) {
-  std::vector<std::size_t> distances;
-  distances.reserve(candidates.size());
-  for (std::string_view candidate : candidates) distances.push_back(matcher.distance(candidate));
+  std::vector<std::size_t> distances(candidates.size());
+  const auto one = [&](std::string_view candidate) { return matcher.distance(candidate); };
+  const LaneKernels* kernels = lane_kernels<kDamerau>();
+  if (table.fast && kernels != nullptr) {
+    score_in_lanes(*kernels, table, candidates, distances.data(), one);
+  } else {
+    for (std::size_t i = 0; i < candidates.size(); ++i) distances[i] = one(candidates[i]);
+  }
   return distances;
 }
 

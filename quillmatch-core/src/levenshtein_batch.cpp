@@ -44,7 +44,8 @@ std::size_t LevenshteinBatch::distance(std::string_view candidate) const {
 std::vector<std::size_t> levenshtein_batch(std::string_view query,
                                            std::span<const std::string_view> candidates,
                                            std::optional<bool> case_insensitive) {
-  return detail::score_all(LevenshteinBatch(query, case_insensitive), candidates);
+  const LevenshteinBatch matcher(query, case_insensitive);
+  return detail::score_all<false>(matcher, matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core

@@ -24,6 +24,9 @@ class DamerauBatch {
   // and no heap use. Read-only: may be shared by threads.
   std::size_t distance(std::string_view candidate) const;
 
+  // The query table built by the constructor.
+  const BatchQuery& query() const { return query_; }
+
  private:
   BatchQuery query_;
 };
