@@ -4,7 +4,7 @@
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min
-#include <bit>        // std::countr_zero, std::popcount
+#include <bit>        // std::countr_zero
 #include <cstdint>
 #include <cstring>  // std::memset
 #include <vector>
@@ -49,17 +49,19 @@ Matching match_short_bytes(std::string_view s1, std::string_view s2) {
   const std::size_t d = match_distance(s1.size(), n2);
   std::uint64_t f1 = 0;
   std::uint64_t f2 = 0;
+  std::size_t matches = 0;
   for (std::size_t i = 0; i < s1.size(); ++i) {
     const std::size_t last = std::min(n2 - 1, i + d);
     for (std::size_t j = i > d ? i - d : 0; j <= last; ++j) {
       if (!((f2 >> j) & 1) && s2[j] == s1[i]) {
         f1 |= std::uint64_t{1} << i;
         f2 |= std::uint64_t{1} << j;
+        ++matches;
         break;
       }
     }
   }
-  return {static_cast<std::size_t>(std::popcount(f1)), count_mismatched(s1, s2, f1, f2)};
+  return {matches, count_mismatched(s1, s2, f1, f2)};
 }
 
 // Both ASCII of up to 64 bytes: position masks of s2 and a sliding window,
@@ -74,15 +76,17 @@ Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t f1 = 0;
   std::uint64_t f2 = 0;
+  std::size_t matches = 0;  // the population count of f1, kept as it grows
   for (std::size_t i = 0; i < s1.size(); ++i) {
     const std::uint64_t free = masks[static_cast<unsigned char>(s1[i])] & ~f2 & window;
     if (free != 0) {
       f2 |= free & (~free + 1);
       f1 |= std::uint64_t{1} << i;
+      ++matches;
     }
     window = (window << 1) | (i < d);
   }
-  return {static_cast<std::size_t>(std::popcount(f1)), count_mismatched(s1, s2, f1, f2)};
+  return {matches, count_mismatched(s1, s2, f1, f2)};
 }
 
 // Any other pair: the greedy window search on code points with byte flags.

@@ -6,7 +6,7 @@
 #include "quillmatch_core/jaro_winkler_batch.h"
 
 #include <algorithm>  // std::max, std::min
-#include <bit>        // std::countr_zero, std::popcount
+#include <bit>        // std::countr_zero
 
 #include "jaro_winkler_score.h"
 #include "quillmatch_core/jaro_winkler.h"
@@ -62,18 +62,19 @@ double JaroWinklerBatch::similarity(std::string_view candidate) const {
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t fq = 0;
   std::uint64_t fc = 0;
+  std::size_t matches = 0;  // the population count of fc, kept as it grows
   for (std::size_t i = 0; i < nc; ++i) {
     const unsigned char c = fold_ascii(static_cast<unsigned char>(candidate[i]), case_insensitive_);
     const std::uint64_t free = masks_[c] & ~fq & window;
     if (free != 0) {
       fq |= free & (~free + 1);
       fc |= std::uint64_t{1} << i;
+      ++matches;
     }
     window = (window << 1) | (i < d);
   }
-  if (fc == 0) return 0.0;
+  if (matches == 0) return 0.0;
 
-  const auto matches = static_cast<std::size_t>(std::popcount(fc));
   std::size_t mismatched = 0;
   while (fc != 0) {
     const auto i = static_cast<std::size_t>(std::countr_zero(fc));
