@@ -1,0 +1,118 @@
+// The lane scans of the distance batches against the one-at-a-time scan, for
+// every instruction set this CPU runs, every lane width and partial groups.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch_lanes.h"
+#include "quillmatch_core/damerau_batch.h"
+#include "quillmatch_core/levenshtein_batch.h"
+
+namespace quillmatch_core::detail {
+namespace {
+
+struct KernelSet {
+  const char* name;
+  const char* cpu_feature;
+  LaneKernels levenshtein;
+  LaneKernels damerau;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+template <bool kDamerau>
+LaneKernels kernels_avx2() {
+  return {{scan_lanes_avx2<std::uint8_t, kDamerau>, scan_lanes_avx2<std::uint16_t, kDamerau>,
+           scan_lanes_avx2<std::uint32_t, kDamerau>, scan_lanes_avx2<std::uint64_t, kDamerau>}};
+}
+template <bool kDamerau>
+LaneKernels kernels_sse2() {
+  return {{scan_lanes_sse2<std::uint8_t, kDamerau>, scan_lanes_sse2<std::uint16_t, kDamerau>,
+           scan_lanes_sse2<std::uint32_t, kDamerau>, scan_lanes_sse2<std::uint64_t, kDamerau>}};
+}
+
+std::vector<KernelSet> kernel_sets() {
+  return {{"avx2", "avx2", kernels_avx2<false>(), kernels_avx2<true>()},
+          {"sse2", "sse2", kernels_sse2<false>(), kernels_sse2<true>()}};
+}
+#else
+std::vector<KernelSet> kernel_sets() { return {}; }
+#endif
+
+bool cpu_has(const char* feature) {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return std::string_view(feature) == "avx2" ? __builtin_cpu_supports("avx2")
+                                             : __builtin_cpu_supports("sse2");
+#else
+  (void)feature;
+  return false;
+#endif
+}
+
+std::string random_ascii(std::mt19937_64& rng, std::size_t len, std::string_view alphabet) {
+  std::string s;
+  for (std::size_t i = 0; i < len; ++i) s += alphabet[rng() % alphabet.size()];
+  return s;
+}
+
+// Candidate lengths on both sides of every lane width, plus the cases that
+// leave the lanes: empty, over 64 bytes, non-ASCII.
+std::vector<std::string> random_candidates(std::mt19937_64& rng, std::string_view alphabet,
+                                           std::size_t count) {
+  static constexpr std::size_t kLengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65};
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string s = random_ascii(rng, kLengths[rng() % std::size(kLengths)], alphabet);
+    if (rng() % 23 == 0) s += "\xc3\xa9";  // e with acute: not ASCII
+    out.push_back(s);
+  }
+  return out;
+}
+
+TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
+  std::mt19937_64 rng(20261208);
+  constexpr std::string_view kAlphabets[] = {"ab", "abcAB", "abcdefghij[{", "xyzXYZ019 "};
+  for (const KernelSet& set : kernel_sets()) {
+    if (!cpu_has(set.cpu_feature)) continue;
+    for (std::size_t query_len : {1, 2, 5, 8, 9, 16, 17, 33, 63, 64}) {
+      for (std::string_view alphabet : kAlphabets) {
+        for (bool case_insensitive : {false, true}) {
+          const std::string query = random_ascii(rng, query_len, alphabet);
+          // Counts that leave every lane width with a partial last group.
+          const std::size_t count = 1 + rng() % 150;
+          const std::vector<std::string> owned = random_candidates(rng, alphabet, count);
+          const std::vector<std::string_view> candidates(owned.begin(), owned.end());
+          const LevenshteinBatch lev(query, case_insensitive);
+          const DamerauBatch dam(query, case_insensitive);
+          std::vector<std::size_t> got_lev(count, 999);
+          std::vector<std::size_t> got_dam(count, 999);
+          score_in_lanes(set.levenshtein, lev.query(), candidates, got_lev.data(),
+                         [&](std::string_view c) { return lev.distance(c); });
+          score_in_lanes(set.damerau, dam.query(), candidates, got_dam.data(),
+                         [&](std::string_view c) { return dam.distance(c); });
+          for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(got_lev[i], lev.distance(candidates[i]))
+                << set.name << " query '" << query << "' candidate '" << owned[i] << "' ci "
+                << case_insensitive;
+            ASSERT_EQ(got_dam[i], dam.distance(candidates[i]))
+                << set.name << " query '" << query << "' candidate '" << owned[i] << "' ci "
+                << case_insensitive;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(BatchLanes, FreeFunctionsKeepCandidateOrder) {
+  const std::vector<std::string_view> candidates = {"ba", "ab", "", "b", "CA", "abc\xc3\xa7", "Ab"};
+  EXPECT_EQ(levenshtein_batch("ab", candidates), (std::vector<std::size_t>{2, 0, 2, 1, 2, 2, 1}));
+  EXPECT_EQ(damerau_batch("ab", candidates), (std::vector<std::size_t>{1, 0, 2, 1, 2, 2, 1}));
+  EXPECT_EQ(damerau_batch("ab", candidates, true), (std::vector<std::size_t>{1, 0, 2, 1, 2, 2, 0}));
+}
+
+}  // namespace
+}  // namespace quillmatch_core::detail
