@@ -54,7 +54,15 @@ double JaroWinklerBatch::similarity(std::string_view candidate) const {
                                std::nullopt);
     return result ? result.value() : 0.0;
   }
+  return case_insensitive_ ? score_fast<true>(candidate) : score_fast<false>(candidate);
+}
 
+template <bool kFold>
+double JaroWinklerBatch::score_fast(std::string_view candidate) const {
+  const auto fold = [](char byte) {
+    const auto b = static_cast<unsigned char>(byte);
+    return kFold ? fold_ascii(b, true) : b;
+  };
   const std::size_t nq = query_chars_;
   const std::size_t nc = candidate.size();
   const std::size_t half = std::max(nq, nc) / 2;
@@ -64,13 +72,13 @@ double JaroWinklerBatch::similarity(std::string_view candidate) const {
   std::uint64_t fc = 0;
   std::size_t matches = 0;  // the population count of fc, kept as it grows
   for (std::size_t i = 0; i < nc; ++i) {
-    const unsigned char c = fold_ascii(static_cast<unsigned char>(candidate[i]), case_insensitive_);
-    const std::uint64_t free = masks_[c] & ~fq & window;
-    if (free != 0) {
-      fq |= free & (~free + 1);
-      fc |= std::uint64_t{1} << i;
-      ++matches;
-    }
+    const std::uint64_t free = masks_[fold(candidate[i])] & ~fq & window;
+    // Branch-free: whether a byte matches is close to a coin toss.
+    const std::uint64_t lowest = free & (~free + 1);
+    const std::uint64_t matched = lowest != 0;
+    fq |= lowest;
+    fc |= matched << i;
+    matches += static_cast<std::size_t>(matched);
     window = (window << 1) | (i < d);
   }
   if (matches == 0) return 0.0;
@@ -79,19 +87,19 @@ double JaroWinklerBatch::similarity(std::string_view candidate) const {
   while (fc != 0) {
     const auto i = static_cast<std::size_t>(std::countr_zero(fc));
     const auto j = static_cast<std::size_t>(std::countr_zero(fq));
-    mismatched += fold_ascii(static_cast<unsigned char>(candidate[i]), case_insensitive_) !=
-                  static_cast<unsigned char>(query_folded_[j]);
+    mismatched += fold(candidate[i]) != static_cast<unsigned char>(query_folded_[j]);
     fc &= fc - 1;
     fq &= fq - 1;
   }
   const std::size_t limit = std::min({nq, nc, std::size_t{4}});
   std::size_t prefix = 0;
-  while (prefix < limit && fold_ascii(static_cast<unsigned char>(candidate[prefix]),
-                                      case_insensitive_) ==
-                               static_cast<unsigned char>(query_folded_[prefix])) {
+  while (prefix < limit && fold(candidate[prefix]) == static_cast<unsigned char>(query_folded_[prefix])) {
     ++prefix;
   }
-  return detail::winkler_score(matches, mismatched, nq, nc, prefix, p_);
+  // Every count is at most 64, so the quotients come from the table.
+  const detail::SmallRatios& ratios = detail::SmallRatios::instance();
+  return detail::winkler_from_ratios(ratios.get(matches, nq), ratios.get(matches, nc),
+                                     ratios.get(matches - mismatched / 2, matches), prefix, p_);
 }
 
 Result<std::vector<double>> jaro_winkler_batch(std::string_view query,

@@ -20,20 +20,49 @@ inline std::optional<InvalidPrefixScale> check_prefix_scale(std::optional<double
   return std::nullopt;
 }
 
-// Returns the Winkler-raised Jaro score for `matches` (at least 1) shared
-// characters of which `mismatched` pairs stand in a different order, lengths
-// `n1` and `n2`, and `prefix` (0 to 4) equal leading characters. The order of
-// the floating-point operations is fixed.
-inline double winkler_score(std::size_t matches, std::size_t mismatched, std::size_t n1,
-                            std::size_t n2, std::size_t prefix, double p) {
-  const auto m = static_cast<double>(matches);
-  const double a = m / static_cast<double>(n1);
-  const double b = m / static_cast<double>(n2);
-  const double t = static_cast<double>(matches - mismatched / 2) / m;
+// Returns the Winkler-raised Jaro score from its three ratios: `a` = m / n1,
+// `b` = m / n2 and `t` = (m - floor(mismatched / 2)) / m, with `prefix` (0 to
+// 4) equal leading characters. The order of the operations is fixed.
+inline double winkler_from_ratios(double a, double b, double t, std::size_t prefix, double p) {
   const double jaro = (t + (b + a)) / 3.0;
   if (jaro > 0.7) return jaro + (1.0 - jaro) * (p * static_cast<double>(prefix));
   return jaro;
 }
+
+// Returns the Winkler-raised Jaro score for `matches` (at least 1) shared
+// characters of which `mismatched` pairs stand in a different order, lengths
+// `n1` and `n2`, and `prefix` equal leading characters.
+inline double winkler_score(std::size_t matches, std::size_t mismatched, std::size_t n1,
+                            std::size_t n2, std::size_t prefix, double p) {
+  const auto m = static_cast<double>(matches);
+  return winkler_from_ratios(m / static_cast<double>(n1), m / static_cast<double>(n2),
+                             static_cast<double>(matches - mismatched / 2) / m, prefix, p);
+}
+
+// The quotients n / d for 1 <= d <= 64 and 0 <= n <= d, each the correctly
+// rounded double that the division gives, so a lookup stands for it exactly.
+class SmallRatios {
+ public:
+  SmallRatios() {
+    for (std::size_t d = 1; d <= 64; ++d) {
+      for (std::size_t n = 0; n <= d; ++n) {
+        quotients_[index(n, d)] = static_cast<double>(n) / static_cast<double>(d);
+      }
+    }
+  }
+  double get(std::size_t n, std::size_t d) const { return quotients_[index(n, d)]; }
+
+  // Returns the table, built on first use.
+  static const SmallRatios& instance() {
+    static const SmallRatios table;
+    return table;
+  }
+
+ private:
+  static std::size_t index(std::size_t n, std::size_t d) { return d * (d + 1) / 2 + n; }
+
+  double quotients_[65 * 66 / 2];
+};
 
 }  // namespace quillmatch_core::detail
 

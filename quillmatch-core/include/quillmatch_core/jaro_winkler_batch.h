@@ -32,6 +32,10 @@ class JaroWinklerBatch {
  private:
   JaroWinklerBatch() = default;
 
+  // Scores an ASCII candidate of 1 to 64 bytes against a fast query.
+  template <bool kFold>
+  double score_fast(std::string_view candidate) const;
+
   std::string query_folded_;  // ASCII-lower-cased query bytes when fast
   std::string query_text_;    // the query as given
   std::array<std::uint64_t, 128> masks_{};

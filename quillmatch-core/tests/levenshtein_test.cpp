@@ -1,0 +1,169 @@
+// levenshtein_bp: fixed cases, then every path against the full-matrix DP.
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "quillmatch_core/levenshtein_bp.h"
+#include "reference.h"
+
+namespace quillmatch_core {
+namespace {
+
+using std::nullopt;
+
+struct Case {
+  const char* a;
+  const char* b;
+  std::optional<std::size_t> max_len;
+  std::optional<bool> ci;
+  std::optional<std::size_t> cutoff;
+  std::size_t want;               // distance, or the error's `len`
+  const char* which = nullptr;    // set: InputTooLong naming this input, limit = max_len
+};
+
+const std::string k65 = std::string(65, 'q').replace(10, 3, "xyz");
+const std::string k65_last = std::string(k65).replace(64, 1, "#");
+const std::string k70_cjk = std::string(35, 'a') + "日" + std::string(34, 'b');
+const std::string k70_cjk_other = std::string(35, 'a') + "本" + std::string(34, 'b');
+
+TEST(LevenshteinTest, Cases) {
+  const Case cases[] = {
+      {"", "", nullopt, nullopt, nullopt, 0},
+      {"", "abc", nullopt, nullopt, nullopt, 3},
+      {"abc", "", nullopt, nullopt, nullopt, 3},
+      {"", "abc", nullopt, nullopt, 5, 3},
+      {"abc", "", nullopt, nullopt, 5, 3},
+      {"", "abc", nullopt, nullopt, 2, 3},
+      {"abc", "", nullopt, nullopt, 2, 3},
+      {"", "abc", nullopt, nullopt, 1, 2},
+      {"sunday", "saturday", nullopt, nullopt, nullopt, 3},
+      {"saturday", "sunday", nullopt, nullopt, nullopt, 3},
+      {"flaw", "lawn", nullopt, nullopt, nullopt, 2},
+      {"ab", "ba", nullopt, nullopt, nullopt, 2},
+      {"kitten", "sitting", nullopt, nullopt, nullopt, 3},
+      {"a", "abca", nullopt, nullopt, nullopt, 3},
+      {"abca", "a", nullopt, nullopt, nullopt, 3},
+      {"a", "abcabcaca", nullopt, nullopt, nullopt, 8},
+      {"abcabcaca", "a", nullopt, nullopt, nullopt, 8},
+      {"ab", "bbababc", nullopt, nullopt, nullopt, 5},
+      {"bbababc", "ab", nullopt, nullopt, nullopt, 5},
+      {"CA", "ABC", nullopt, nullopt, nullopt, 3},
+      // Cut-off: the pre-check on lengths, the cap after a full scan.
+      {"abc", "abc", nullopt, nullopt, 0, 0},
+      {"a", "ab", nullopt, nullopt, 0, 1},
+      {"ab", "ba", nullopt, nullopt, 0, 1},
+      {"sunday", "saturday", nullopt, nullopt, 1, 2},
+      {"sunday", "saturday", nullopt, nullopt, 2, 3},
+      {"sunday", "saturday", nullopt, nullopt, 3, 3},
+      {"sunday", "saturday", nullopt, nullopt, 100, 3},
+      // Length limit, counted in code points after lower-casing, str_1 first.
+      {"abcd", "ab", 3, nullopt, nullopt, 4, "str_1"},
+      {"abc", "abcd", 3, nullopt, nullopt, 4, "str_2"},
+      {"abcd", "abcde", 3, nullopt, nullopt, 4, "str_1"},
+      {"abcd", "abcde", 3, nullopt, 0, 4, "str_1"},
+      {"", "", 0, nullopt, nullopt, 0},
+      {"a", "", 0, nullopt, nullopt, 1, "str_1"},
+      {"", "a", 0, nullopt, nullopt, 1, "str_2"},
+      {"abc", "abc", 3, nullopt, nullopt, 0},
+      {"日本", "日本語", 2, nullopt, nullopt, 3, "str_2"},
+      {"日本", "本日", 2, nullopt, nullopt, 2},
+      {"İ", "i", 1, true, nullopt, 2, "str_1"},
+      {"i", "İ", 1, true, nullopt, 2, "str_2"},
+      {"İ", "i", 1, false, nullopt, 1},
+      {"İ", "i", 2, true, nullopt, 1},
+      {"ABCD", "abc", 3, true, nullopt, 4, "str_1"},
+      // Case folding.
+      {"ABC", "abc", nullopt, true, nullopt, 0},
+      {"ABC", "abc", nullopt, false, nullopt, 3},
+      {"ABC", "abc", nullopt, nullopt, nullopt, 3},
+      {"[", "{", nullopt, true, nullopt, 1},
+      {"İ", "i\xCC\x87", nullopt, true, nullopt, 0},
+      {"ΣΑΣ", "σας", nullopt, true, nullopt, 0},
+      {"ΣΑΣ", "σασ", nullopt, true, nullopt, 1},
+      {"Σ", "σ", nullopt, true, nullopt, 0},
+      {"\u212A", "k", nullopt, true, nullopt, 0},
+      {"\u212A", "k", nullopt, false, nullopt, 1},
+      {"ß", "ss", nullopt, true, nullopt, 2},
+      {"ẞ", "ß", nullopt, true, nullopt, 0},
+      {"ÀÉÎ", "àéî", nullopt, true, nullopt, 0},
+      {"𐐀", "𐐨", nullopt, true, nullopt, 0},
+      {"ЖЖ", "жж", nullopt, false, nullopt, 2},
+      // Code points, not bytes.
+      {"é", "e", nullopt, nullopt, nullopt, 1},
+      {"e\xCC\x81", "é", nullopt, nullopt, nullopt, 2},
+      {"日本", "本日", nullopt, nullopt, nullopt, 2},
+      {"日本語", "日本", nullopt, nullopt, nullopt, 1},
+      {"😀😁", "😁😀", nullopt, nullopt, nullopt, 2},
+      {"ÿ", "Ā", nullopt, nullopt, nullopt, 1},
+      {"abc", "abç", nullopt, nullopt, nullopt, 1},
+      {"abç", "abc", nullopt, nullopt, nullopt, 1},
+      // Block borders.
+      {k65.c_str(), k65_last.c_str(), nullopt, nullopt, nullopt, 1},
+      {k65_last.c_str(), k65.c_str(), nullopt, nullopt, 0, 1},
+      {k70_cjk.c_str(), "日本", nullopt, nullopt, nullopt, 69},
+      {k70_cjk.c_str(), k70_cjk_other.c_str(), nullopt, nullopt, nullopt, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+    const auto got = levenshtein_bp(c.a, c.b, c.max_len, c.ci, c.cutoff);
+    if (c.which != nullptr) {
+      ASSERT_FALSE(got.ok());
+      const InputTooLong* e = got.error().input_too_long();
+      ASSERT_NE(e, nullptr);
+      EXPECT_STREQ(e->which, c.which);
+      EXPECT_EQ(e->len, c.want);
+      EXPECT_EQ(e->limit, *c.max_len);
+    } else {
+      ASSERT_TRUE(got.ok()) << got.error().debug_text();
+      EXPECT_EQ(got.value(), c.want);
+    }
+  }
+}
+
+void check_corpus(std::uint64_t seed, ref::Alphabet alphabet, const std::string& tail = "") {
+  ref::Random random(seed);
+  for (const auto& [a0, b0] : ref::distance_corpus(seed, alphabet)) {
+    const std::string a = a0, b = b0 + tail;
+    SCOPED_TRACE(a + " / " + b);
+    const std::size_t want = ref::levenshtein(a, b);
+    ASSERT_EQ(levenshtein_bp(a, b).value(), want);
+    const std::size_t n1 = ref::decode(a).size(), n2 = ref::decode(b).size();
+    ASSERT_EQ(levenshtein_bp(a, b, std::max(n1, n2)).value(), want);
+    if (n1 > 0) {
+      const auto err = levenshtein_bp(a, b, n1 - 1);
+      ASSERT_FALSE(err.ok());
+      EXPECT_STREQ(err.error().input_too_long()->which, "str_1");
+      EXPECT_EQ(err.error().input_too_long()->len, n1);
+    }
+    for (const std::size_t k : {std::size_t{0}, std::size_t{1}, want / 2, want - (want > 0), want, want + 1,
+                                random.below(want + 3)}) {
+      ASSERT_EQ(levenshtein_bp(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1)) << "cutoff " << k;
+    }
+  }
+}
+
+TEST(LevenshteinTest, MatchesReferenceOnBytePathAndMultiWordAscii) { check_corpus(101, ref::Alphabet::kAscii); }
+TEST(LevenshteinTest, MatchesReferenceWithAsciiPatternAndNonAsciiText) {
+  check_corpus(102, ref::Alphabet::kAscii, "é");
+  check_corpus(103, ref::Alphabet::kAscii, "日");
+}
+TEST(LevenshteinTest, MatchesReferenceBelow256) { check_corpus(104, ref::Alphabet::kLatin1); }
+TEST(LevenshteinTest, MatchesReferenceFrom256) { check_corpus(105, ref::Alphabet::kBmp); }
+TEST(LevenshteinTest, MatchesReferenceAboveFFFF) { check_corpus(106, ref::Alphabet::kAstral); }
+TEST(LevenshteinTest, MatchesReferenceMixed) { check_corpus(107, ref::Alphabet::kMixed); }
+
+TEST(LevenshteinTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
+  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kFoldable}) {
+    for (const auto& [a, b] : ref::distance_corpus(108, alphabet)) {
+      SCOPED_TRACE(a + " / " + b);
+      ASSERT_EQ(levenshtein_bp(a, b, nullopt, true).value(),
+                ref::levenshtein(ref::simple_lower(a), ref::simple_lower(b)));
+      ASSERT_EQ(levenshtein_bp(a, b, nullopt, false).value(), ref::levenshtein(a, b));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillmatch_core
