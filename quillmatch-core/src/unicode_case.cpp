@@ -1,0 +1,97 @@
+// Full Unicode lower-casing over the generated case tables.
+#include "unicode_case.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "unicode_tables.h"
+#include "utf8.h"
+
+namespace quillmatch_core::detail {
+namespace {
+
+constexpr char32_t kCapitalSigma = 0x03A3;
+constexpr char32_t kSmallSigma = 0x03C3;
+constexpr char32_t kFinalSigma = 0x03C2;
+
+void append_utf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Tells whether the first character that is not case-ignorable, walking
+// backwards from byte offset `end` (exclusive), exists and is cased.
+bool cased_before(std::string_view text, std::size_t end) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  while (end > 0) {
+    std::size_t start = end - 1;
+    while (start > 0 && is_continuation(p[start])) --start;
+    std::size_t pos = start;
+    const CaseRecord record = case_record(decode_next(text, pos));
+    if (!record.case_ignorable()) return record.cased();
+    end = start;
+  }
+  return false;
+}
+
+// Tells whether the first character that is not case-ignorable, walking
+// forwards from byte offset `pos`, exists and is cased.
+bool cased_after(std::string_view text, std::size_t pos) {
+  while (pos < text.size()) {
+    const CaseRecord record = case_record(decode_next(text, pos));
+    if (!record.case_ignorable()) return record.cased();
+  }
+  return false;
+}
+
+}  // namespace
+
+void append_lowercase(std::string_view text, std::string& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  out.reserve(out.size() + n);
+  std::size_t pos = 0;
+  skip_stray(text, pos);
+  while (pos < n) {
+    const unsigned char byte = p[pos];
+    if (byte < 0x80) {
+      // ASCII letters shift by arithmetic; no table is read.
+      out += static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
+      ++pos;
+      continue;
+    }
+    const std::size_t start = pos;
+    const char32_t cp = decode_next(text, pos);
+    if (cp == kCapitalSigma) {
+      // Final_Sigma: a cased character before (case-ignorables skipped) and
+      // none after.
+      const bool final = cased_before(text, start) && !cased_after(text, pos);
+      append_utf8(final ? kFinalSigma : kSmallSigma, out);
+      continue;
+    }
+    const CaseRecord record = case_record(cp);
+    if (record.expands()) {
+      const char32_t* mapping = kLowerExpansions + record.expansion_offset();
+      for (char32_t i = 0; i < mapping[0]; ++i) append_utf8(mapping[1 + i], out);
+    } else {
+      append_utf8(static_cast<char32_t>(static_cast<std::int32_t>(cp) + record.delta()), out);
+    }
+  }
+}
+
+}  // namespace quillmatch_core::detail
