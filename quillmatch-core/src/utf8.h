@@ -87,6 +87,7 @@ inline char32_t decode_next(std::string_view text, std::size_t& pos) {
   char32_t cp;
   int extra;
   if (lead < 0x80) {
+    while (pos < n && is_continuation(p[pos])) ++pos;  // malformed input only
     return lead;
   } else if (lead >= 0xF0) {
     cp = lead & 0x07;
