@@ -1,0 +1,98 @@
+// The batch functions: levenshtein_batch, damerau_batch, jaro_winkler_batch.
+// Each takes the query and the candidates in as views of the interpreter's
+// UTF-8 bytes, runs one core batch call (without the interpreter lock from
+// kLockReleaseThreshold candidates on) and builds a list.
+#include <array>
+
+#include "frame.h"
+#include "quillmatch_core/damerau_batch.h"
+#include "quillmatch_core/jaro_winkler_batch.h"
+#include "quillmatch_core/levenshtein_batch.h"
+
+namespace quillmatch_py {
+namespace {
+
+// From this many candidates the core runs with the lock released; below it
+// the cost of giving up and retaking the lock is not worth paying.
+constexpr std::size_t kLockReleaseThreshold = 10000;
+
+constexpr std::array<const char*, 3> kDistanceParameters = {"query", "candidates",
+                                                            "case_insensitive"};
+constexpr std::array<const char*, 4> kSimilarityParameters = {"query", "candidates", "p",
+                                                              "case_insensitive"};
+
+constexpr FunctionDescription kLevenshteinBatch{"levenshtein_batch", kDistanceParameters, 2};
+constexpr FunctionDescription kDamerauBatch{"damerau_batch", kDistanceParameters, 2};
+constexpr FunctionDescription kJaroWinklerBatch{"jaro_winkler_batch", kSimilarityParameters, 2};
+
+// Returns the plain views the core reads, one per candidate. Touches no
+// Python object, so it may run without the lock.
+std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates) {
+  std::vector<std::string_view> views;
+  views.reserve(candidates.size());
+  for (const PyBackedStr& candidate : candidates) views.push_back(candidate.view());
+  return views;
+}
+
+// Releases the bytes references behind the views, before the result list is
+// built. Must run with the lock held.
+void release_texts(PyBackedStr& query, std::vector<PyBackedStr>& candidates) {
+  query = PyBackedStr();
+  candidates = std::vector<PyBackedStr>();
+}
+
+using DistanceCore = std::vector<std::size_t> (*)(std::string_view,
+                                                  std::span<const std::string_view>,
+                                                  std::optional<bool>);
+
+// The body shared by the two distances, which have the same parameters.
+PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceCore core,
+                               PyObject* args, PyObject* kwargs) {
+  Arguments in(description, args, kwargs);
+  PyBackedStr query = in.required(0, extract_text_view);
+  std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(1);
+  const auto case_insensitive = in.optional(2, extract_flag);
+  if (in.failed()) return in.take_error();
+
+  std::vector<std::size_t> distances;
+  {
+    // The bytes objects behind the views stay referenced by `query` and
+    // `candidates` until the lock is back.
+    const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
+    distances = core(query.view(), plain_views(candidates), case_insensitive);
+  }
+  release_texts(query, candidates);
+  return new_int_list(distances);
+}
+
+}  // namespace
+
+PyResult<PyRef> levenshtein_batch(PyObject* args, PyObject* kwargs) {
+  return distance_batch(kLevenshteinBatch, quillmatch_core::levenshtein_batch, args, kwargs);
+}
+
+PyResult<PyRef> damerau_batch(PyObject* args, PyObject* kwargs) {
+  return distance_batch(kDamerauBatch, quillmatch_core::damerau_batch, args, kwargs);
+}
+
+PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs) {
+  Arguments in(kJaroWinklerBatch, args, kwargs);
+  PyBackedStr query = in.required(0, extract_text_view);
+  std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(1);
+  const auto p = in.optional(2, extract_real);
+  const auto case_insensitive = in.optional(3, extract_flag);
+  if (in.failed()) return in.take_error();
+
+  std::optional<quillmatch_core::Result<std::vector<double>>> similarities;
+  {
+    // As in distance_batch: the views' owners outlive the unlocked stretch.
+    const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
+    similarities.emplace(quillmatch_core::jaro_winkler_batch(query.view(), plain_views(candidates),
+                                                             p, case_insensitive));
+  }
+  release_texts(query, candidates);
+  if (!similarities->ok()) return value_error_from_match_error(similarities->error());
+  return new_float_list(similarities->value());
+}
+
+}  // namespace quillmatch_py

@@ -1,0 +1,276 @@
+// The call frame of the quillmatch extension module: owned references, the
+// lazy error value `PyErr`, the argument parser, the argument conversions, the
+// result builders and the fault boundary (`trampoline`).
+//
+// Everything here uses the stable (limited) C API only. Every function runs
+// with the interpreter lock held unless its comment says otherwise.
+#ifndef QUILLMATCH_PY_FRAME_H_
+#define QUILLMATCH_PY_FRAME_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace quillmatch_core {
+class MatchError;
+}
+
+namespace quillmatch_py {
+
+// One owned reference; the destructor gives it back with `Py_DecRef`.
+class PyRef {
+ public:
+  PyRef() noexcept = default;
+  explicit PyRef(PyObject* owned) noexcept : object_(owned) {}
+  PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  PyRef& operator=(PyRef&& other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  ~PyRef() {
+    if (object_ != nullptr) Py_DecRef(object_);
+  }
+
+  // Returns a new owned reference to `borrowed`.
+  static PyRef from_borrowed(PyObject* borrowed) noexcept {
+    Py_IncRef(borrowed);
+    return PyRef(borrowed);
+  }
+
+  PyObject* get() const noexcept { return object_; }
+  // Hands the reference to the caller, who becomes responsible for it.
+  PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+
+ private:
+  PyObject* object_ = nullptr;
+};
+
+// An exception not yet raised. It is built cheaply on the failure path and
+// becomes the interpreter's current exception only in `trampoline` (or in the
+// module's execution slot), through `restore`.
+class PyErr {
+ public:
+  // `type` must live for the process (a built-in exception class or
+  // `PanicException`); the message is UTF-8 and becomes a `str` only when raised.
+  static PyErr new_message(PyObject* type, std::string message);
+  // `TypeError` "'{}' object is not an instance of '{}'" for `object`, or
+  // "'None' is not an instance of '{}'"; composed when raised.
+  static PyErr cast_error(PyObject* object, const char* required_type);
+  // Takes the interpreter's pending exception (a `SystemError` if none is).
+  static PyErr fetch();
+
+  // Returns the exception object, creating it first if the error is still a
+  // type and a message. Borrowed: it belongs to this `PyErr`.
+  PyObject* exception_object();
+  // Makes the error the interpreter's current exception.
+  void restore() &&;
+
+ private:
+  PyErr() = default;
+  void make_concrete();
+
+  // Exactly one form is in use: a type plus `message_`, a cast error
+  // (`cast_object_` plus `required_type_`), or a fetched exception
+  // (`type_`, `value_`, `traceback_`).
+  PyObject* message_type_ = nullptr;  // borrowed, lives for the process
+  std::string message_;
+  PyRef cast_object_;
+  const char* required_type_ = nullptr;
+  PyRef type_, value_, traceback_;
+};
+
+// A value of type T or the `PyErr` that prevented it.
+template <typename T>
+class PyResult {
+ public:
+  PyResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  PyResult(PyErr error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+
+  bool ok() const { return state_.index() == 0; }
+  T& value() { return std::get<0>(state_); }
+  PyErr& error() { return std::get<1>(state_); }
+
+ private:
+  std::variant<T, PyErr> state_;
+};
+
+// The static parameter list of one module function. Every parameter may be
+// passed by position or by keyword; the first `required` ones must be given.
+struct FunctionDescription {
+  const char* name;                     // "levenshtein_bp"; messages say "levenshtein_bp()"
+  std::span<const char* const> parameters;
+  std::size_t required;
+};
+
+inline constexpr std::size_t kMaxParameters = 6;
+
+// One borrowed reference (or null) per parameter, filled by the parser; the
+// caller's tuple and dict keep the objects alive for the call.
+using ArgumentSlots = PyObject* [kMaxParameters];
+
+// Fills `borrowed_slots` from the positional tuple and the keyword dict (or
+// null) with the interpreter's rules and messages. Returns the parser's
+// `TypeError`, or nothing on success; no allocation of its own.
+std::optional<PyErr> extract_arguments_tuple_dict(const FunctionDescription& description,
+                                                  PyObject* args, PyObject* kwargs,
+                                                  ArgumentSlots& borrowed_slots);
+
+// A `str` seen through its UTF-8 `bytes` object, which it keeps alive: the
+// view may be read without the interpreter lock while this object lives. It
+// must be destroyed with the lock held.
+class PyBackedStr {
+ public:
+  PyBackedStr() = default;
+  explicit PyBackedStr(PyRef bytes);
+  std::string_view view() const { return view_; }
+
+ private:
+  PyRef bytes_;
+  std::string_view view_;
+};
+
+// Conversions of one argument. Each takes a borrowed object, other than
+// `None` for the optional kinds, and gives the value or the `PyErr`.
+
+// A `str` (or subclass) as an owned UTF-8 copy; a lone surrogate gives the
+// interpreter's `UnicodeEncodeError`.
+PyResult<std::string> extract_owned_text(PyObject* object);
+// A `str` (or subclass) as a `PyBackedStr`, without copying the UTF-8 bytes.
+PyResult<PyBackedStr> extract_text_view(PyObject* object);
+// An `int`, `bool` or object with `__index__` as a machine word.
+PyResult<std::size_t> extract_uint(PyObject* object);
+// Exactly `bool`, or numpy's boolean scalar through its `__bool__`.
+PyResult<bool> extract_flag(PyObject* object);
+// Anything `float()` would take in C: `float`, `int`, `__float__`, `__index__`.
+PyResult<double> extract_real(PyObject* object);
+
+// Takes in a sequence of `str` (never a `str` itself) element by element
+// through its iterator, as `PyBackedStr` views or owned UTF-8 copies. The
+// sequence's length is only a reservation hint. Failures carry the argument
+// note for `name`.
+template <typename Element>
+PyResult<std::vector<Element>> extract_argument(PyObject* object, const char* name);
+extern template PyResult<std::vector<PyBackedStr>> extract_argument(PyObject*, const char*);
+extern template PyResult<std::vector<std::string>> extract_argument(PyObject*, const char*);
+
+// Adds the note "while processing '{name}'" to the exception (silently absent
+// where exceptions have no `add_note`) and returns the same error.
+PyErr argument_extraction_error(const char* name, PyErr error);
+
+// `ValueError` whose only argument is the debug text of `error`.
+PyErr value_error_from_match_error(const quillmatch_core::MatchError& error);
+
+// The arguments of one call: parsed against `description` on construction,
+// then converted strictly in parameter order by the accessors. After the
+// first failure (which carries the argument note) no later parameter is
+// examined and the accessors give empty values; `failed` tells, and
+// `take_error` hands the failure on.
+class Arguments {
+ public:
+  Arguments(const FunctionDescription& description, PyObject* args, PyObject* kwargs);
+
+  // A required parameter.
+  template <typename T>
+  T required(std::size_t index, PyResult<T> (*extract)(PyObject*)) {
+    if (error_) return T();
+    return take(index, extract(borrowed_slots_[index]));
+  }
+
+  // An optional parameter; empty or `None` is absent and is not converted.
+  template <typename T>
+  std::optional<T> optional(std::size_t index, PyResult<T> (*extract)(PyObject*)) {
+    PyObject* borrowed = borrowed_slots_[index];
+    if (error_ || borrowed == nullptr || borrowed == Py_None) return std::nullopt;
+    return take(index, extract(borrowed));
+  }
+
+  // A required sequence of texts.
+  template <typename Element>
+  std::vector<Element> sequence(std::size_t index) {
+    if (error_) return {};
+    auto result = extract_argument<Element>(borrowed_slots_[index],
+                                            description_.parameters[index]);
+    if (result.ok()) return std::move(result.value());
+    error_.emplace(std::move(result.error()));
+    return {};
+  }
+
+  bool failed() const { return error_.has_value(); }
+  PyErr take_error() { return std::move(*error_); }
+
+ private:
+  template <typename T>
+  T take(std::size_t index, PyResult<T> result) {
+    if (result.ok()) return std::move(result.value());
+    error_.emplace(argument_extraction_error(description_.parameters[index],
+                                             std::move(result.error())));
+    return T();
+  }
+
+  const FunctionDescription& description_;
+  ArgumentSlots borrowed_slots_ = {};
+  std::optional<PyErr> error_;
+};
+
+// Results. A null from the interpreter's constructor is an internal fault.
+PyRef new_int(unsigned long long value);
+PyRef new_float(double value);
+PyRef new_int_list(std::span<const std::size_t> values);
+PyRef new_float_list(std::span<const double> values);
+
+// Gives up the interpreter lock for the scope's lifetime when `release` is
+// true, and takes it back on every exit path, exceptions included. No Python
+// object may be touched inside the scope.
+class UnlockedScope {
+ public:
+  explicit UnlockedScope(bool release) : saved_(release ? PyEval_SaveThread() : nullptr) {}
+  ~UnlockedScope() {
+    if (saved_ != nullptr) PyEval_RestoreThread(saved_);
+  }
+  UnlockedScope(const UnlockedScope&) = delete;
+  UnlockedScope& operator=(const UnlockedScope&) = delete;
+
+ private:
+  PyThreadState* saved_;
+};
+
+// A module function body: the positional tuple and keyword dict (or null) in,
+// a new reference or the error to raise out.
+using Body = PyResult<PyRef> (*)(PyObject* args, PyObject* kwargs);
+
+// Runs `body` and returns its object, or null with the exception set. Every
+// C++ exception stops here: faults become `PanicException`, `std::bad_alloc`
+// ends the process.
+PyObject* trampoline(Body body, PyObject* args, PyObject* kwargs) noexcept;
+
+// The interpreter's entry for `body`, as stored in a method record.
+template <Body body>
+PyObject* entry(PyObject* /*self*/, PyObject* args, PyObject* kwargs) noexcept {
+  return trampoline(body, args, kwargs);
+}
+
+// The module functions, in the order they are added to the module.
+PyResult<PyRef> levenshtein_bp(PyObject* args, PyObject* kwargs);           // pair_functions.cpp
+PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs);               // pair_functions.cpp
+PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs);  // pair_functions.cpp
+PyResult<PyRef> levenshtein_batch(PyObject* args, PyObject* kwargs);        // batch_functions.cpp
+PyResult<PyRef> damerau_batch(PyObject* args, PyObject* kwargs);            // batch_functions.cpp
+PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs);       // batch_functions.cpp
+PyResult<PyRef> ingest_owned(PyObject* args, PyObject* kwargs);             // ingest_probes.cpp
+PyResult<PyRef> ingest_borrow(PyObject* args, PyObject* kwargs);            // ingest_probes.cpp
+PyResult<PyRef> ingest_borrow_and_deref(PyObject* args, PyObject* kwargs);  // ingest_probes.cpp
+
+}  // namespace quillmatch_py
+
+#endif  // QUILLMATCH_PY_FRAME_H_

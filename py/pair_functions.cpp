@@ -1,0 +1,70 @@
+// The pair functions: levenshtein_bp, damerau_bp, jaro_winkler_similarity.
+// Each parses, converts in parameter order, calls its core function once with
+// the interpreter lock held, and builds an int or a float.
+#include <array>
+
+#include "frame.h"
+#include "quillmatch_core/damerau_bp.h"
+#include "quillmatch_core/jaro_winkler.h"
+#include "quillmatch_core/levenshtein_bp.h"
+
+namespace quillmatch_py {
+namespace {
+
+constexpr std::array<const char*, 5> kDistanceParameters = {"str_1", "str_2", "max_len",
+                                                            "case_insensitive", "score_cutoff"};
+constexpr std::array<const char*, 6> kSimilarityParameters = {
+    "str_1", "str_2", "p", "max_len", "case_insensitive", "score_cutoff"};
+
+constexpr FunctionDescription kLevenshteinBp{"levenshtein_bp", kDistanceParameters, 2};
+constexpr FunctionDescription kDamerauBp{"damerau_bp", kDistanceParameters, 2};
+constexpr FunctionDescription kJaroWinklerSimilarity{"jaro_winkler_similarity",
+                                                     kSimilarityParameters, 2};
+
+using DistanceCore = quillmatch_core::Result<std::size_t> (*)(
+    std::string_view, std::string_view, std::optional<std::size_t>, std::optional<bool>,
+    std::optional<std::size_t>);
+
+// The body shared by the two distances, which have the same parameters.
+PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
+                              PyObject* args, PyObject* kwargs) {
+  Arguments in(description, args, kwargs);
+  const std::string str_1 = in.required(0, extract_owned_text);
+  const std::string str_2 = in.required(1, extract_owned_text);
+  const auto max_len = in.optional(2, extract_uint);
+  const auto case_insensitive = in.optional(3, extract_flag);
+  const auto score_cutoff = in.optional(4, extract_uint);
+  if (in.failed()) return in.take_error();
+
+  const auto distance = core(str_1, str_2, max_len, case_insensitive, score_cutoff);
+  if (!distance.ok()) return value_error_from_match_error(distance.error());
+  return new_int(distance.value());
+}
+
+}  // namespace
+
+PyResult<PyRef> levenshtein_bp(PyObject* args, PyObject* kwargs) {
+  return distance_pair(kLevenshteinBp, quillmatch_core::levenshtein_bp, args, kwargs);
+}
+
+PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs) {
+  return distance_pair(kDamerauBp, quillmatch_core::damerau_bp, args, kwargs);
+}
+
+PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs) {
+  Arguments in(kJaroWinklerSimilarity, args, kwargs);
+  const std::string str_1 = in.required(0, extract_owned_text);
+  const std::string str_2 = in.required(1, extract_owned_text);
+  const auto p = in.optional(2, extract_real);
+  const auto max_len = in.optional(3, extract_uint);
+  const auto case_insensitive = in.optional(4, extract_flag);
+  const auto score_cutoff = in.optional(5, extract_real);
+  if (in.failed()) return in.take_error();
+
+  const auto similarity =
+      quillmatch_core::jaro_winkler(str_1, str_2, p, max_len, case_insensitive, score_cutoff);
+  if (!similarity.ok()) return value_error_from_match_error(similarity.error());
+  return new_float(similarity.value());
+}
+
+}  // namespace quillmatch_py
