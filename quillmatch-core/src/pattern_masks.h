@@ -78,19 +78,29 @@ class BlockMasks {
   // allocation on this platform.
   static std::size_t block_count(std::size_t m) {
     const std::size_t blocks = m / 64 + (m % 64 != 0);
-    constexpr auto largest = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
-    if (blocks > largest / (256 * sizeof(std::uint64_t))) internal_fault("capacity overflow");
+    row_words(256, blocks);
     return blocks;
   }
 
+  // Returns `rows` * `blocks`, the words of that many rows; raises the
+  // "capacity overflow" fault when they could not be one allocation on this
+  // platform. On a 32-bit target the product of the pattern's distinct code
+  // points and its blocks wraps from about 2^19 characters, so it is checked.
+  static std::size_t row_words(std::size_t rows, std::size_t blocks) {
+    constexpr auto largest = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+                             sizeof(std::uint64_t);
+    if (blocks != 0 && rows > largest / blocks) internal_fault("capacity overflow");
+    return rows * blocks;
+  }
+
   BlockMasks(const std::vector<char32_t>& pattern, std::size_t blocks)
-      : blocks_(blocks), table_(256 * blocks), zero_(blocks) {
+      : blocks_(blocks), table_(row_words(256, blocks)), zero_(blocks) {
     for (char32_t c : pattern) {
       if (c >= 256) keys_.push_back(c);
     }
     std::sort(keys_.begin(), keys_.end());
     keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
-    rows_.assign(keys_.size() * blocks, 0);
+    rows_.assign(row_words(keys_.size(), blocks), 0);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
       row_for_write(pattern[i])[i / 64] |= std::uint64_t{1} << (i % 64);
     }
