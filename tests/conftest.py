@@ -1,5 +1,7 @@
 """Plain references for the measures and helpers shared by the test files."""
+import contextlib
 import random
+import struct
 import sys
 
 import pytest
@@ -15,6 +17,21 @@ ALPHABETS = {
     "astral": "a😀𝔘𐍈",
 }
 BORDER_LENGTHS = [0, 1, 16, 17, 63, 64, 65, 127, 128, 129]
+
+# Letters of both cases for case-insensitive tests, each class of width:
+# Kelvin sign (folds to ASCII), capital I with dot (folds to two code points),
+# sharp s in both cases, sigma (folds by context), an apostrophe (case-ignorable,
+# so it is skipped when the sigma looks at its neighbours) and Deseret.
+FOLDING_ALPHABETS = {
+    "ascii": "abAB[{",
+    "latin1": "aAäÄßÿ",
+    "bmp": "aAΣσςΑ'İ\u212a\u1e9e日",
+    "astral": "aA\U00010400\U00010428😀Σ",
+}
+
+# Width of the machine word the module counts in.
+WORD_BITS = 64 if sys.maxsize > 2**32 else 32
+WORD_MAX = 2**WORD_BITS - 1
 
 
 def levenshtein_ref(a, b):
@@ -96,3 +113,32 @@ def assert_note(excinfo, name):
 
 def assert_no_note(excinfo):
     assert not hasattr(excinfo.value, "__notes__")
+
+
+@contextlib.contextmanager
+def raises_exactly(exc_type, message, note=None):
+    """Expects `exc_type` itself (not a subclass) with `message` as its whole text,
+    and the argument note for parameter `note` (or no note at all)."""
+    # Compared after the fact: pytest's `match` also sees the notes.
+    with pytest.raises(exc_type) as excinfo:
+        yield excinfo
+    assert excinfo.type is exc_type
+    assert str(excinfo.value) == message
+    if note is None:
+        assert_no_note(excinfo)
+    else:
+        assert_note(excinfo, note)
+
+
+def bits(value):
+    """The bit pattern of a float, so that results compare bit for bit."""
+    assert type(value) is float
+    return struct.pack("<d", value)
+
+
+def too_long(which, length, limit):
+    return f'InputTooLong {{ which: "{which}", len: {length}, limit: {limit} }}'
+
+
+def invalid_prefix_scale(text):
+    return f"InvalidPrefixScale {{ value: {text} }}"

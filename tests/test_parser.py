@@ -3,8 +3,9 @@ import re
 
 import pytest
 
-from quillmatch import (_ingest_borrow, _ingest_owned, damerau_bp, jaro_winkler_batch,
-                        jaro_winkler_similarity, levenshtein_batch, levenshtein_bp)
+from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
+                        damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
+                        levenshtein_batch, levenshtein_bp)
 
 CASES = [
     (lambda: levenshtein_bp("a"),
@@ -48,6 +49,37 @@ CASES = [
     # Parsing comes before any conversion.
     (lambda: levenshtein_bp(1, 2, 3, 4, 5, 6),
      "levenshtein_bp() takes from 2 to 5 positional arguments but 6 were given"),
+    (lambda: levenshtein_bp(1, 2, zz=1),
+     "levenshtein_bp() got an unexpected keyword argument 'zz'"),
+    (lambda: levenshtein_batch(1, candidates=2, query=3),
+     "levenshtein_batch() got multiple values for argument 'query'"),
+    # Every function's counts.
+    (lambda: damerau_bp(*"abcdef"),
+     "damerau_bp() takes from 2 to 5 positional arguments but 6 were given"),
+    (lambda: levenshtein_batch("a", [], None, None),
+     "levenshtein_batch() takes from 2 to 3 positional arguments but 4 were given"),
+    (lambda: damerau_batch("a", [], None, None, None),
+     "damerau_batch() takes from 2 to 3 positional arguments but 5 were given"),
+    (lambda: _ingest_borrow_and_deref([], [], []),
+     "_ingest_borrow_and_deref() takes 1 positional arguments but 3 were given"),
+    (lambda: jaro_winkler_batch(),
+     "jaro_winkler_batch() missing 2 required positional arguments: 'query' and 'candidates'"),
+    (lambda: jaro_winkler_similarity(str_2="b", p=0.1),
+     "jaro_winkler_similarity() missing 1 required positional argument: 'str_1'"),
+    (lambda: damerau_batch("a"),
+     "damerau_batch() missing 1 required positional argument: 'candidates'"),
+    # An option given by position and by keyword.
+    (lambda: levenshtein_bp("a", "b", 3, max_len=3),
+     "levenshtein_bp() got multiple values for argument 'max_len'"),
+    (lambda: jaro_winkler_batch("a", [], 0.1, p=0.1),
+     "jaro_winkler_batch() got multiple values for argument 'p'"),
+    # Names are compared exactly.
+    (lambda: levenshtein_bp("a", "b", Max_len=3),
+     "levenshtein_bp() got an unexpected keyword argument 'Max_len'"),
+    (lambda: levenshtein_bp("a", "b", max_len_=3),
+     "levenshtein_bp() got an unexpected keyword argument 'max_len_'"),
+    (lambda: levenshtein_bp("a", "b", **{"max_len\0": 3}),
+     "levenshtein_bp() got an unexpected keyword argument 'max_len\0'"),
 ]
 
 
@@ -69,3 +101,13 @@ def test_keywords_fill_slots_by_name():
 def test_absent_and_none_options_are_the_same():
     assert levenshtein_bp("a", "b", None, None, None) == levenshtein_bp("a", "b") == 1
     assert jaro_winkler_batch("a", ["a"], None, None) == [1.0]
+
+
+class Key(str):
+    """A keyword given as a str subclass is matched by its text."""
+
+
+def test_str_subclass_keywords_match_by_text():
+    assert levenshtein_bp(**{Key("str_1"): "ab", Key("str_2"): "ba"}) == 2
+    with pytest.raises(TypeError, match=re.escape("got an unexpected keyword argument 'zz'")):
+        levenshtein_bp("a", "b", **{Key("zz"): 1})
