@@ -7,6 +7,7 @@
 #include <cstdlib>  // std::abs on the exponent
 #include <string>
 
+#include "fault_injection.h"
 #include "prepare.h"
 #include "unicode_case.h"
 #include "utf8.h"
@@ -79,6 +80,8 @@ namespace detail {
 std::optional<InputTooLong> PreparedPair::prepare(std::string_view str_1, std::string_view str_2,
                                                   bool case_insensitive,
                                                   std::optional<std::size_t> max_len) {
+  inject_fault(str_1);
+  inject_fault(str_2);
   if (case_insensitive) {
     append_lowercase(str_1, folded_1_);
     append_lowercase(str_2, folded_2_);
