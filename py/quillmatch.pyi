@@ -75,11 +75,7 @@ def damerau_batch(
     candidates: Sequence[str],
     case_insensitive: Optional[bool] = None,
 ) -> list[int]:
-    """damerau_bp(query, c, case_insensitive=...) for every candidate c, in
-    order, except that an empty query gives the length of c as passed, even
-    case-insensitively. The interpreter lock is released from 10000
-    candidates; candidates must not be a str itself.
-    """
+    """As levenshtein_batch, with damerau_bp(query, c, case_insensitive=...)."""
 
 def jaro_winkler_batch(
     query: str,

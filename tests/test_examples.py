@@ -1,6 +1,7 @@
 """The examples: their results against plain references, and the C++ example
 built against the installed core package."""
 import contextlib
+import doctest
 import importlib.util
 import io
 import pathlib
@@ -34,6 +35,16 @@ def run_main(module, argv):
     with contextlib.redirect_stdout(out):
         code = module.main(argv)
     return code, out.getvalue()
+
+
+def test_readme_examples_give_what_they_show():
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    test = doctest.DocTestParser().get_doctest(readme, {}, "README.md", "README.md", 0)
+    assert len(test.examples) >= 20
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    out = io.StringIO()
+    runner.run(test, out=out.write)
+    assert runner.failures == 0, out.getvalue()
 
 
 # did_you_mean ---------------------------------------------------------------
