@@ -150,6 +150,7 @@ def test_jaro_winkler_values(a, b, options, want):
 # (a, b, options, which, len, limit): the same for the three functions.
 TOO_LONG = [
     ("abcd", "ab", {"max_len": 3}, "str_1", 4, 3),
+    ("abcd", "ab", {"max_len": 2}, "str_1", 4, 2),
     ("abc", "abcd", {"max_len": 3}, "str_2", 4, 3),
     ("abcd", "abcde", {"max_len": 3}, "str_1", 4, 3),
     ("a", "", {"max_len": 0}, "str_1", 1, 0),

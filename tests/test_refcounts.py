@@ -58,10 +58,17 @@ def counts(objects):
     return [sys.getrefcount(o) for o in objects]
 
 
+# Objects of the failing arguments, each new, so that their counts show.
+BAD_ELEMENT = bytes(range(10))
+SURROGATE = fresh("ok\ud800")
+BAD_OPTION = int("1000")
+BAD_TEXT = fresh("xx")
+
+
 def batch_calls(query, candidates):
     """(call, expected exception) for success and every failure kind."""
-    bad_element = candidates + [1]
-    surrogate = candidates + ["ok\ud800"]
+    bad_element = candidates + [BAD_ELEMENT]
+    surrogate = candidates + [SURROGATE]
     raising = RaisingAtEnd(candidates)
     return [
         (lambda: levenshtein_batch(query, candidates), None),
@@ -76,14 +83,14 @@ def batch_calls(query, candidates):
         (lambda: _ingest_owned(bad_element), TypeError),
         (lambda: _ingest_borrow(surrogate), UnicodeEncodeError),
         (lambda: _ingest_borrow_and_deref(raising), Boom),
-        (lambda: levenshtein_batch(query, candidates, case_insensitive=1), TypeError),
-        (lambda: jaro_winkler_batch(query, candidates, p="x"), TypeError),
-        (lambda: jaro_winkler_batch(query, candidates, p=0.3), ValueError),
-        (lambda: jaro_winkler_batch(query, candidates, case_insensitive=0), TypeError),
-        (lambda: damerau_batch(1, candidates), TypeError),
-        (lambda: levenshtein_batch("q\udfff", candidates), UnicodeEncodeError),
+        (lambda: levenshtein_batch(query, candidates, case_insensitive=BAD_OPTION), TypeError),
+        (lambda: jaro_winkler_batch(query, candidates, p=BAD_TEXT), TypeError),
+        (lambda: jaro_winkler_batch(query, candidates, p=BAD_OPTION), ValueError),
+        (lambda: jaro_winkler_batch(query, candidates, case_insensitive=BAD_TEXT), TypeError),
+        (lambda: damerau_batch(BAD_ELEMENT, candidates), TypeError),
+        (lambda: levenshtein_batch(SURROGATE, candidates), UnicodeEncodeError),
         (lambda: levenshtein_batch(query, candidates, None, None), TypeError),
-        (lambda: levenshtein_batch(query, candidates=candidates, zz=1), TypeError),
+        (lambda: levenshtein_batch(query, candidates=candidates, zz=BAD_OPTION), TypeError),
     ]
 
 
@@ -91,14 +98,15 @@ def batch_calls(query, candidates):
 def test_batch_and_probe_references(count):
     query = fresh("kitten")
     candidates = fresh_candidates(count)
+    watched = [query, candidates, BAD_ELEMENT, SURROGATE, BAD_OPTION, BAD_TEXT]
     for call, expected in batch_calls(query, candidates):
-        before = counts(candidates), sys.getrefcount(candidates), sys.getrefcount(query)
+        before = counts(candidates), counts(watched)
         assert call_and_forget(call) is expected
-        after = counts(candidates), sys.getrefcount(candidates), sys.getrefcount(query)
-        assert after == before
+        assert (counts(candidates), counts(watched)) == before
 
 
 def pair_calls(a, b, option):
+    """(call, expected exception) for success and every failure kind."""
     return [
         (lambda: levenshtein_bp(a, b, max_len=option), None),
         (lambda: damerau_bp(a, b, score_cutoff=option), None),
@@ -106,10 +114,11 @@ def pair_calls(a, b, option):
         (lambda: levenshtein_bp(a, b, max_len=1), ValueError),
         (lambda: jaro_winkler_similarity(a, b, p=option), ValueError),
         (lambda: damerau_bp(a, b, case_insensitive=option), TypeError),
-        (lambda: levenshtein_bp(a, 1), TypeError),
+        (lambda: levenshtein_bp(a, BAD_ELEMENT), TypeError),
+        (lambda: levenshtein_bp(a, b, score_cutoff=BAD_TEXT), TypeError),
         (lambda: jaro_winkler_similarity(a, b, score_cutoff=a), TypeError),
         (lambda: levenshtein_bp(a, b, max_len=-option), OverflowError),
-        (lambda: damerau_bp(a, "x\ud800"), UnicodeEncodeError),
+        (lambda: damerau_bp(a, SURROGATE), UnicodeEncodeError),
         (lambda: levenshtein_bp(a, b, a, b, a, b), TypeError),
     ]
 
@@ -117,10 +126,11 @@ def pair_calls(a, b, option):
 def test_pair_references():
     a, b = fresh("kitten é"), fresh("sitting 日本")
     option = int("1000")  # a new int, not a cached small one
+    watched = [a, b, option, BAD_ELEMENT, SURROGATE, BAD_TEXT]
     for call, expected in pair_calls(a, b, option):
-        before = sys.getrefcount(a), sys.getrefcount(b), sys.getrefcount(option)
+        before = counts(watched)
         assert call_and_forget(call) is expected
-        assert (sys.getrefcount(a), sys.getrefcount(b), sys.getrefcount(option)) == before
+        assert counts(watched) == before
 
 
 def resident_bytes():

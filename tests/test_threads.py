@@ -5,8 +5,8 @@ import threading
 
 import pytest
 
-from quillmatch import (_ingest_borrow_and_deref, damerau_batch, jaro_winkler_batch,
-                        levenshtein_batch)
+from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
+                        jaro_winkler_batch, levenshtein_batch)
 
 # A query over 64 characters takes the slow path for every candidate, so the
 # core computation lasts long enough for a waiting thread to be scheduled.
@@ -69,9 +69,18 @@ def test_large_batch_lets_another_thread_run(function, many_candidates):
 
 
 @pytest.mark.usefixtures("long_switch_interval")
-def test_small_batch_and_probe_keep_the_lock(many_candidates):
-    assert not other_thread_ran_during(lambda: levenshtein_batch(SLOW_QUERY, many_candidates[:9999]))
-    assert not other_thread_ran_during(lambda: _ingest_borrow_and_deref(many_candidates))
+@pytest.mark.parametrize("count, released", [(9999, False), (10000, True)])
+def test_lock_released_from_ten_thousand_candidates(count, released):
+    # Long non-ASCII texts: each candidate costs tens of microseconds.
+    query = "é" + "abcdefghij" * 20
+    candidates = [f"{i:05d}" + "jihgfedcba" * 20 for i in range(count)]
+    assert other_thread_ran_during(lambda: jaro_winkler_batch(query, candidates)) is released
+
+
+@pytest.mark.usefixtures("long_switch_interval")
+def test_probes_keep_the_lock(many_candidates):
+    for probe in (_ingest_owned, _ingest_borrow, _ingest_borrow_and_deref):
+        assert not other_thread_ran_during(lambda: probe(many_candidates))
 
 
 def test_concurrent_batches_give_the_serial_results(many_candidates):
