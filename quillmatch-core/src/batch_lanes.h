@@ -1,9 +1,9 @@
 // Lane-parallel distance scans for the batch matchers: a group of short ASCII
 // candidates is scored at once, each candidate the pattern of its own lane of
-// a 32-byte vector and the query the text shared by every lane. The distances
+// a group of two 32-byte vectors and the query the text shared by every lane. The distances
 // are symmetric, so this gives exactly the values of the one-at-a-time scan
 // with the query as pattern. Lanes are as wide as the longest candidate they
-// may hold: 8 bits (32 lanes) up to 64 bits (4 lanes).
+// may hold: 8 bits (64 lanes) up to 64 bits (8 lanes).
 //
 // The kernels use GCC vector extensions; the callers instantiate them once per
 // instruction set (see `LaneKernels`) and pick one at run time.
@@ -11,6 +11,7 @@
 #define QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 
 #include <array>
+#include <bit>  // std::countr_zero, std::popcount
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy, std::memset
@@ -20,9 +21,16 @@
 #include "quillmatch_core/batch_query.h"
 #include "utf8.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>  // the movemask that builds the lanes' masks
+#endif
+
 namespace quillmatch_core::detail {
 
 inline constexpr std::size_t kVectorBytes = 32;
+// A group of lanes spans two vectors: the scan of one query byte is a chain
+// of dependent operations, and two independent chains keep the CPU busy.
+inline constexpr std::size_t kGroupBytes = 2 * kVectorBytes;
 
 template <typename T>
 struct LaneVector;
@@ -44,124 +52,239 @@ struct LaneVector<std::uint64_t> {
 };
 
 // The query seen as a text of character classes: each distinct query byte
-// (after ASCII folding under `case_insensitive`) is one class, and every byte
-// value maps to the class it matches, or to a sink class that no query
-// position reads.
+// (after ASCII folding under `case_insensitive`) is one class.
 struct LaneQuery {
-  explicit LaneQuery(const BatchQuery& table) : length(table.query_chars) {
-    std::array<std::uint8_t, 256> class_of_folded;
-    class_of_folded.fill(0xFF);
-    const auto fold = [&](unsigned char b) {
-      return table.case_insensitive && b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32)
-                                                            : b;
-    };
+  explicit LaneQuery(const BatchQuery& table)
+      : length(table.query_chars), fold(table.case_insensitive) {
+    std::array<bool, 128> is_class{};
+    std::array<std::uint8_t, 128> class_of{};
     for (std::size_t j = 0; j < length; ++j) {
-      const unsigned char b = fold(static_cast<unsigned char>(table.query_text[j]));
-      if (class_of_folded[b] == 0xFF) class_of_folded[b] = static_cast<std::uint8_t>(classes++);
-      text_class[j] = class_of_folded[b];
-    }
-    for (std::size_t b = 0; b < 256; ++b) {
-      const std::uint8_t c = class_of_folded[fold(static_cast<unsigned char>(b))];
-      byte_class[b] = c == 0xFF ? static_cast<std::uint8_t>(classes) : c;
+      unsigned char b = static_cast<unsigned char>(table.query_text[j]);
+      if (fold && b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
+      if (!is_class[b]) {
+        is_class[b] = true;
+        class_of[b] = static_cast<std::uint8_t>(classes);
+        class_byte[classes++] = b;
+      }
+      text_class[j] = class_of[b];
     }
   }
 
-  std::array<std::uint8_t, 256> byte_class{};
-  std::array<std::uint8_t, 64> text_class{};
+  std::array<std::uint8_t, 64> class_byte{};  // the folded byte of each class
+  std::array<std::uint8_t, 64> text_class{};  // the class of each query byte
   std::size_t length;       // query bytes, 1 to 64
-  std::size_t classes = 0;  // distinct query bytes; also the sink class
+  std::size_t classes = 0;  // distinct (folded) query bytes
+  bool fold;
 };
 
-// Scores up to 32 / sizeof(T) candidates, each 1 to 8 * sizeof(T) ASCII
-// bytes: `group[k]` indexes `candidates`, and the distance of candidate
-// `group[k]` goes to `out[group[k]]`. `kDamerau` adds Hyyrö's transposition
-// term. Costs one vector step per query byte for the whole group.
-template <typename T, bool kDamerau>
-[[gnu::always_inline]] inline void scan_lanes(const LaneQuery& query, const std::string_view* candidates,
-                                              const std::size_t* group, std::size_t count,
-                                              std::size_t* out) {
-  using V = typename LaneVector<T>::type;
-  constexpr std::size_t kLanes = kVectorBytes / sizeof(T);
-  alignas(kVectorBytes) T masks[65 * kLanes];
-  alignas(kVectorBytes) T last[kLanes];
-  alignas(kVectorBytes) T start[kLanes];
-  for (std::size_t k = 0; k < kLanes; ++k) {
-    // Cleared lane by lane with stores of the lane's width: the bit-setting
-    // below then reads values it can take straight from the store buffer,
-    // which a wide clearing store would not allow.
-    for (std::size_t c = 0; c <= query.classes; ++c) masks[c * kLanes + k] = 0;
-    // Idle lanes hold a one-character pattern that matches nothing.
-    std::size_t len = 1;
-    if (k < count) {
-      const std::string_view candidate = candidates[group[k]];
-      len = candidate.size();
-      for (std::size_t i = 0; i < len; ++i) {
-        masks[query.byte_class[static_cast<unsigned char>(candidate[i])] * kLanes + k] |=
-            static_cast<T>(T{1} << i);
-      }
-    }
-    last[k] = static_cast<T>(T{1} << (len - 1));
-    start[k] = static_cast<T>(len);
-  }
+// One group of candidates laid out for the lane scans: 512 bytes of rows,
+// `kGroupBytes / sizeof(T)` lanes of `8 * sizeof(T)` bytes each, candidate k
+// in row k followed by zero bytes. The rows and the per-class masks have the
+// layout of a group of lane vectors, so the 32-bit movemask of row bytes 32v
+// to 32v + 31 is word v of a class's masks (16-bit, of 16 bytes, with SSE2).
+inline constexpr std::size_t kRowBytes = 8 * kGroupBytes;
 
-  V last_bit;
-  V score;
-  std::memcpy(&last_bit, last, sizeof(V));
-  std::memcpy(&score, start, sizeof(V));
-  const V zero = {};
-  V VP = ~zero;
-  V VN = zero;
-  V D0_prev = zero;
-  V PM_prev = zero;
-  for (std::size_t j = 0; j < query.length; ++j) {
-    V PM;
-    std::memcpy(&PM, masks + query.text_class[j] * kLanes, sizeof(V));
-    V D0 = (((PM & VP) + VP) ^ VP) | PM | VN;
-    if constexpr (kDamerau) {
-      D0 |= ((~D0_prev & PM) << 1) & PM_prev;
-      D0_prev = D0;
-      PM_prev = PM;
-    }
-    const V HP = VN | ~(D0 | VP);
-    const V HN = VP & D0;
-    // A comparison gives all ones (-1) in the lanes where it holds.
-    score -= (V)((HP & last_bit) != zero);
-    score += (V)((HN & last_bit) != zero);
-    const V HPs = (HP << 1) | 1;
-    const V HNs = HN << 1;
-    VP = HNs | ~(D0 | HPs);
-    VN = HPs & D0;
+// Copies the `n` bytes of a candidate that fills more than half of a lane of
+// `kWidth` bytes (any of 1 to 8 for the narrowest lanes) with two
+// overlapping loads and stores, so that the length picks no branch.
+template <std::size_t kWidth>
+[[gnu::always_inline]] inline void copy_candidate(unsigned char* to, const char* from,
+                                                  std::size_t n) {
+  struct Chunk {
+    unsigned char b[kWidth / 2];
+  };
+  if constexpr (kWidth > 8) {
+    Chunk chunk;
+    std::memcpy(&chunk, from, sizeof chunk);
+    std::memcpy(to, &chunk, sizeof chunk);
+    std::memcpy(&chunk, from + n - sizeof chunk, sizeof chunk);
+    std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
+  } else {
+    // 1 to 3 bytes: first, middle and last; 4 to 8: two 4-byte words,
+    // which a text of fewer than 4 bytes reads from and writes to scratch.
+    const bool words = n >= 4;
+    const char scratch[4] = {};
+    unsigned char sink[4];
+    std::memcpy(words ? to : sink, words ? from : scratch, 4);
+    std::memcpy(words ? to + n - 4 : sink, words ? from + n - 4 : scratch, 4);
+    to[0] = static_cast<unsigned char>(from[0]);
+    to[n / 2] = static_cast<unsigned char>(from[n / 2]);
+    to[n - 1] = static_cast<unsigned char>(from[n - 1]);
   }
-  std::memcpy(start, &score, sizeof(V));
-  for (std::size_t k = 0; k < count; ++k) out[group[k]] = static_cast<std::size_t>(start[k]);
 }
 
-// The lane scans of one measure for each lane width, compiled for one
-// instruction set.
-struct LaneKernels {
-  using Kernel = void (*)(const LaneQuery&, const std::string_view*, const std::size_t*,
-                          std::size_t, std::size_t*);
-  Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
-};
+// Fills `rows` with the group's candidates (zero-padded), ASCII-folded when the
+// query is case-insensitive, and `lengths` with each lane's bit mask of
+// candidate positions (0 for idle lanes). Returns the lanes (bit k for lane k)
+// whose candidate holds a byte of 0x80 or above: their scores are void.
+template <typename T>
+[[gnu::always_inline]] inline std::uint64_t gather_rows(const LaneQuery& query,
+                                                        const std::string_view* candidates,
+                                                        const std::size_t* group,
+                                                        std::size_t count, unsigned char* rows,
+                                                        T* lengths) {
+  using Bytes = LaneVector<std::uint8_t>::type;
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  constexpr std::size_t kWidth = kRowBytes / kLanes;
+  // Whatever the padding matches lands above a lane's last position, where
+  // neither the carries nor the shifts of the scan ever reach back down.
+  std::memset(rows, 0, kRowBytes);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string_view candidate = candidates[group[k]];
+    copy_candidate<kWidth>(rows + k * kWidth, candidate.data(), candidate.size());
+    lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - candidate.size()));
+  }
+  for (std::size_t k = count; k < kLanes; ++k) lengths[k] = 0;
 
+  // Any high bit belongs to a candidate.
+  Bytes high = {};
+  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+    Bytes r;
+    std::memcpy(&r, rows + at, sizeof r);
+    high |= r;
+  }
+  std::uint64_t words[kVectorBytes / 8];
+  std::memcpy(words, &high, sizeof words);
+  std::uint64_t any = 0;
+  for (std::uint64_t word : words) any |= word;
+  std::uint64_t not_ascii = 0;
+  if ((any & 0x8080808080808080) != 0) {
+    for (std::size_t k = 0; k < count; ++k) {
+      for (std::size_t i = 0; i < kWidth; ++i) {
+        if (rows[k * kWidth + i] & 0x80) not_ascii |= std::uint64_t{1} << k;
+      }
+    }
+  }
+  if (query.fold) {
+    for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+      Bytes r;
+      std::memcpy(&r, rows + at, sizeof r);
+      const Bytes upper = (Bytes)(r >= 'A') & (Bytes)(r <= 'Z');
+      r |= upper & 0x20;
+      std::memcpy(rows + at, &r, sizeof r);
+    }
+  }
+  return not_ascii;
+}
+
+// Runs the bit-parallel scan of the query over the lanes whose pattern masks
+// `masks` (one group of vectors per class) holds, and writes each candidate's
+// distance: the query length plus the vertical deltas of the last column, VP
+// minus VN over the candidate's positions. `kDamerau` adds Hyyrö's
+// transposition term. The vectors of a group are independent chains, written
+// out one by one so that each stays in a register.
+template <typename T, bool kDamerau>
+[[gnu::always_inline]] inline void scan_rows(const LaneQuery& query, const T* masks,
+                                             const T* lengths, const std::size_t* group,
+                                             std::size_t count, std::size_t* out) {
+  using V = typename LaneVector<T>::type;
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  constexpr std::size_t kPerVector = kVectorBytes / sizeof(T);
+  constexpr std::size_t kVectors = kGroupBytes / kVectorBytes;
+  const V zero = {};
+  V VP[kVectors], VN[kVectors], D0_prev[kVectors], PM_prev[kVectors];
+  for (std::size_t h = 0; h < kVectors; ++h) {
+    VP[h] = ~zero;
+    VN[h] = D0_prev[h] = PM_prev[h] = zero;
+  }
+  for (std::size_t j = 0; j < query.length; ++j) {
+    const T* row = masks + query.text_class[j] * kLanes;
+    for (std::size_t h = 0; h < kVectors; ++h) {
+      V PM;
+      std::memcpy(&PM, row + h * kPerVector, sizeof(V));
+      V D0 = (((PM & VP[h]) + VP[h]) ^ VP[h]) | PM | VN[h];
+      if constexpr (kDamerau) {
+        D0 |= ((~D0_prev[h] & PM) << 1) & PM_prev[h];
+        D0_prev[h] = D0;
+        PM_prev[h] = PM;
+      }
+      const V HP = VN[h] | ~(D0 | VP[h]);
+      const V HN = VP[h] & D0;
+      const V HPs = (HP << 1) | 1;
+      const V HNs = HN << 1;
+      VP[h] = HNs | ~(D0 | HPs);
+      VN[h] = HPs & D0;
+    }
+  }
+  alignas(kVectorBytes) T up[kLanes];
+  alignas(kVectorBytes) T down[kLanes];
+  for (std::size_t h = 0; h < kVectors; ++h) {
+    V mask;
+    std::memcpy(&mask, lengths + h * kPerVector, sizeof(V));
+    VP[h] &= mask;
+    VN[h] &= mask;
+    std::memcpy(up + h * kPerVector, &VP[h], sizeof(V));
+    std::memcpy(down + h * kPerVector, &VN[h], sizeof(V));
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    out[group[k]] = query.length + static_cast<std::size_t>(std::popcount(up[k])) -
+                    static_cast<std::size_t>(std::popcount(down[k]));
+  }
+}
+
+// Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
+// (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T): `group[k]`
+// indexes `candidates`, and the distance of candidate `group[k]` goes to
+// `out[group[k]]`. Returns the lanes (bit k for `group[k]`) whose candidate is
+// not ASCII, whose `out` entry is void. Costs one comparison per class and
+// vector of row bytes to build the masks, then one vector step per query byte, for
+// the whole group.
 #if defined(__x86_64__) || defined(__i386__)
 template <typename T, bool kDamerau>
-__attribute__((target("avx2"))) void scan_lanes_avx2(const LaneQuery& query,
-                                                      const std::string_view* candidates,
-                                                      const std::size_t* group, std::size_t count,
-                                                      std::size_t* out) {
-  scan_lanes<T, kDamerau>(query, candidates, group, count, out);
+__attribute__((target("avx2,popcnt"))) std::uint64_t scan_lanes_avx2(const LaneQuery& query,
+                                                             const std::string_view* candidates,
+                                                             const std::size_t* group,
+                                                             std::size_t count, std::size_t* out) {
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  alignas(kVectorBytes) unsigned char rows[kRowBytes];
+  alignas(kVectorBytes) T lengths[kLanes];
+  alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
+  const std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  for (std::size_t c = 0; c < query.classes; ++c) {
+    const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
+    for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
+      const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows + 32 * v));
+      masks[c * (kRowBytes / 32) + v] =
+          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, b)));
+    }
+  }
+  scan_rows<T, kDamerau>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
+  return not_ascii;
 }
 
 // SSE2 is the x86-64 baseline; on 32-bit x86 it is asked for at run time.
 template <typename T, bool kDamerau>
-__attribute__((target("sse2"))) void scan_lanes_sse2(const LaneQuery& query,
+__attribute__((target("sse2"))) std::uint64_t scan_lanes_sse2(const LaneQuery& query,
                                                       const std::string_view* candidates,
                                                       const std::size_t* group, std::size_t count,
                                                       std::size_t* out) {
-  scan_lanes<T, kDamerau>(query, candidates, group, count, out);
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  alignas(kVectorBytes) unsigned char rows[kRowBytes];
+  alignas(kVectorBytes) T lengths[kLanes];
+  alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
+  const std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  for (std::size_t c = 0; c < query.classes; ++c) {
+    const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
+    for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
+      const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * v));
+      masks[c * (kRowBytes / 16) + v] =
+          static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
+    }
+  }
+  scan_rows<T, kDamerau>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
+  return not_ascii;
 }
+#endif
 
+// The lane scans of one measure for each lane width, compiled for one
+// instruction set.
+struct LaneKernels {
+  using Kernel = std::uint64_t (*)(const LaneQuery&, const std::string_view*, const std::size_t*,
+                                   std::size_t, std::size_t*);
+  Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
+};
+
+#if defined(__x86_64__) || defined(__i386__)
 // Returns the widest lane scans this CPU runs, or null where the plain scan
 // is the better choice.
 template <bool kDamerau>
@@ -176,7 +299,7 @@ const LaneKernels* lane_kernels() {
                                     scan_lanes_sse2<std::uint64_t, kDamerau>}};
   static const LaneKernels* const chosen = [] {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return &avx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) return &avx2;
     if (__builtin_cpu_supports("sse2")) return &sse2;
     return static_cast<const LaneKernels*>(nullptr);
   }();
@@ -191,32 +314,39 @@ const LaneKernels* lane_kernels() {
 
 // Scores every candidate against a fast query into `out` (sized to match):
 // ASCII candidates of 1 to 64 bytes in groups of lanes by length, all others
-// through `one`, the matcher's one-at-a-time distance.
+// through `one`, the matcher's one-at-a-time distance. The lanes themselves
+// find the candidates that are not ASCII, which skips a separate test of each.
 template <typename One>
 void score_in_lanes(const LaneKernels& kernels, const BatchQuery& table,
                     std::span<const std::string_view> candidates, std::size_t* out, One one) {
   const LaneQuery query(table);
-  constexpr std::size_t kCapacity[4] = {32, 16, 8, 4};
-  std::size_t pending[4][32];
+  constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
+                                         kGroupBytes / 8};
+  std::size_t pending[4][kGroupBytes];
   std::size_t filled[4] = {0, 0, 0, 0};
+  const auto flush = [&](std::size_t width) {
+    std::uint64_t not_ascii =
+        kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
+    for (; not_ascii != 0; not_ascii &= not_ascii - 1) {
+      const std::size_t index = pending[width][std::countr_zero(not_ascii)];
+      out[index] = one(candidates[index]);
+    }
+    filled[width] = 0;
+  };
   for (std::size_t index = 0; index < candidates.size(); ++index) {
-    const std::string_view candidate = candidates[index];
-    const std::size_t len = candidate.size();
-    if (len == 0 || len > 64 || !is_ascii(candidate)) {
-      out[index] = one(candidate);
+    const std::size_t len = candidates[index].size();
+    if (len - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
+      out[index] = one(candidates[index]);
       continue;
     }
-    const std::size_t width = len <= 8 ? 0 : len <= 16 ? 1 : len <= 32 ? 2 : 3;
+    // Lengths of English words straddle the first border at random, so the
+    // lane width is computed rather than branched on.
+    const std::size_t width = std::size_t{len > 8} + (len > 16) + (len > 32);
     pending[width][filled[width]++] = index;
-    if (filled[width] == kCapacity[width]) {
-      kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
-      filled[width] = 0;
-    }
+    if (filled[width] == kCapacity[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
-    if (filled[width] != 0) {
-      kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
-    }
+    if (filled[width] != 0) flush(width);
   }
 }
 

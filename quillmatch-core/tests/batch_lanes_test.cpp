@@ -107,6 +107,72 @@ TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
   }
 }
 
+// Scores `owned` through every kernel set against both one-at-a-time scans.
+void expect_lanes_match(std::string_view query, const std::vector<std::string>& owned,
+                        const char* what) {
+  const std::vector<std::string_view> candidates(owned.begin(), owned.end());
+  for (const KernelSet& set : kernel_sets()) {
+    if (!cpu_has(set.cpu_feature)) continue;
+    for (bool case_insensitive : {false, true}) {
+      const LevenshteinBatch lev(query, case_insensitive);
+      const DamerauBatch dam(query, case_insensitive);
+      std::vector<std::size_t> got_lev(owned.size(), 999);
+      std::vector<std::size_t> got_dam(owned.size(), 999);
+      score_in_lanes(set.levenshtein, lev.query(), candidates, got_lev.data(),
+                     [&](std::string_view c) { return lev.distance(c); });
+      score_in_lanes(set.damerau, dam.query(), candidates, got_dam.data(),
+                     [&](std::string_view c) { return dam.distance(c); });
+      for (std::size_t i = 0; i < owned.size(); ++i) {
+        ASSERT_EQ(got_lev[i], lev.distance(candidates[i]))
+            << what << ", " << set.name << ", ci " << case_insensitive << ", candidate " << i;
+        ASSERT_EQ(got_dam[i], dam.distance(candidates[i]))
+            << what << ", " << set.name << ", ci " << case_insensitive << ", candidate " << i;
+      }
+    }
+  }
+}
+
+// The lanes find non-ASCII candidates themselves, zero-pad their rows (a
+// query may hold NUL) and copy short candidates without branching on their
+// length: each case against the one-at-a-time scan.
+TEST(BatchLanes, BordersOfTheLaneLayout) {
+  std::mt19937_64 rng(20261209);
+  std::string control;  // 64 distinct bytes 0x00 to 0x3F: 64 classes, NUL among them
+  for (int b = 0; b < 64; ++b) control += static_cast<char>(b);
+  const std::string letters_and_neighbours = "@AZ[`az{aZ";
+  struct Case {
+    const char* what;
+    std::string query;
+    std::string alphabet;
+    std::vector<std::size_t> lengths;
+    std::size_t count;
+    bool non_ascii;  // put one byte of U+00E9 at a random position of some candidates
+  };
+  const std::vector<Case> cases = {
+      {"copies of 1 to 8 bytes, several full groups", "kitten", "kitensg", {1, 2, 3, 4, 5, 7, 8}, 300,
+       false},
+      {"every width at its borders", "sitting", "sitngk", {8, 9, 16, 17, 32, 33, 64}, 200, false},
+      {"query of 64 distinct control bytes", control, control + "xyz", {1, 8, 9, 33, 64}, 150, false},
+      {"query holding NUL", std::string("a\0b", 3), std::string("ab\0c", 4), {1, 3, 8, 16}, 120, false},
+      {"case neighbours of the letters", "A@z[`Z{", letters_and_neighbours, {1, 5, 8, 12, 20}, 150,
+       false},
+      {"non-ASCII anywhere in any lane", "definitely", "defintly", {2, 3, 8, 9, 16, 17, 40, 64}, 300,
+       true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> owned;
+    for (std::size_t i = 0; i < c.count; ++i) {
+      std::string s = random_ascii(rng, c.lengths[rng() % c.lengths.size()], c.alphabet);
+      if (c.non_ascii && !s.empty() && rng() % 3 == 0) {
+        // Either byte of the two-byte form, so that lanes see lone high bytes too.
+        s[rng() % s.size()] = rng() % 2 == 0 ? '\xc3' : '\xa9';
+      }
+      owned.push_back(s);
+    }
+    expect_lanes_match(c.query, owned, c.what);
+  }
+}
+
 TEST(BatchLanes, FreeFunctionsKeepCandidateOrder) {
   const std::vector<std::string_view> candidates = {"ba", "ab", "", "b", "CA", "abc\xc3\xa7", "Ab"};
   EXPECT_EQ(levenshtein_batch("ab", candidates), (std::vector<std::size_t>{2, 0, 2, 1, 2, 2, 1}));
