@@ -143,6 +143,13 @@ class Outer:
         pass
 
 
+class SurrogateName:
+    pass
+
+
+SurrogateName.__qualname__ = "Name\ud800"  # the message replaces what UTF-8 cannot hold
+
+
 class RaisingModule(type):
     @property
     def __module__(cls):
@@ -194,6 +201,7 @@ FLAG_REFUSED = [
     (numpy.array([True]), TypeError, "'ndarray' object is not an instance of 'bool'"),
     (Outer.Inner(), TypeError, "'Outer.Inner' object is not an instance of 'bool'"),
     (Unreadable(), TypeError, "'Unreadable' object is not an instance of 'bool'"),
+    (SurrogateName(), TypeError, "'Name?' object is not an instance of 'bool'"),
     # Module and name must both match.
     (numpy_named("bool_", module="numpyx", __bool__=lambda self: True)(), TypeError,
      "'bool_' object is not an instance of 'bool'"),
@@ -293,6 +301,7 @@ TEXT_REFUSED = [
     (b"a", TypeError, "'bytes' object is not an instance of 'str'"),
     (["a"], TypeError, "'list' object is not an instance of 'str'"),
     (Outer.Inner(), TypeError, "'Outer.Inner' object is not an instance of 'str'"),
+    (SurrogateName(), TypeError, "'Name?' object is not an instance of 'str'"),
     ("\ud800", UnicodeEncodeError, surrogate_message("\ud800", 0)),
     ("a\udfff", UnicodeEncodeError, surrogate_message("\udfff", 1)),
     ("日本\udc80x", UnicodeEncodeError, surrogate_message("\udc80", 2)),
