@@ -130,6 +130,10 @@ def raises_exactly(exc_type, message, note=None):
         assert_note(excinfo, note)
 
 
+class Boom(Exception):
+    """Raised by the tests' own objects, to see an exception pass through unchanged."""
+
+
 def bits(value):
     """The bit pattern of a float, so that results compare bit for bit."""
     assert type(value) is float

@@ -7,8 +7,8 @@ import math
 import numpy
 import pytest
 
-from conftest import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, bits, invalid_prefix_scale,
-                      mutate, random_text, raises_exactly)
+from conftest import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, Boom, bits,
+                      invalid_prefix_scale, mutate, random_text, raises_exactly)
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)
@@ -209,9 +209,6 @@ class AbcSequence(collections.abc.Sequence):
     def __getitem__(self, index):
         return self.items[index]
 
-
-class Boom(Exception):
-    pass
 
 
 class RaisingAt(Sequence):
