@@ -72,10 +72,19 @@ bool has_type_flag(PyObject* object, unsigned long flag) {
   return (PyType_GetFlags(Py_TYPE(object)) & flag) != 0;
 }
 
-bool is_str(PyObject* object) { return has_type_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS); }
+// The exact type is tested first: it is the common case and costs no call.
+bool is_str(PyObject* object) {
+  return Py_TYPE(object) == &PyUnicode_Type || has_type_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS);
+}
 
+// Returns the contents of a `bytes` object, read with one call.
 std::string_view bytes_view(PyObject* bytes) {
-  return {PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes))};
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes, &data, &size) != 0) {
+    constructor_failed("PyBytes_AsStringAndSize");
+  }
+  return {data, static_cast<std::size_t>(size)};
 }
 
 // Reports a null from an interpreter constructor as an internal fault, after
@@ -396,15 +405,6 @@ void reserve_hint(std::vector<Element>& elements, Py_ssize_t hint) {
 }
 
 template <typename Element>
-PyResult<Element> extract_element(PyObject* object) {
-  if constexpr (std::is_same_v<Element, PyBackedStr>) {
-    return extract_text_view(object);
-  } else {
-    return extract_owned_text(object);
-  }
-}
-
-template <typename Element>
 PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
   if (is_str(object)) return PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (PySequence_Check(object) == 0) return PyErr::cast_error(object, "Sequence");
@@ -412,10 +412,18 @@ PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
   reserve_hint(elements, PyObject_Size(object));
   PyRef iterator(PyObject_GetIter(object));
   if (!iterator) return PyErr::fetch();
+  // Each element is built in place from its bytes object, as `utf8_bytes`
+  // does for one argument: this loop runs once per candidate, and a view
+  // moved through a temporary result costs a store-forwarding stall.
   while (PyRef item = PyRef(PyIter_Next(iterator.get()))) {
-    auto element = extract_element<Element>(item.get());
-    if (!element.ok()) return std::move(element.error());
-    elements.push_back(std::move(element.value()));
+    if (!is_str(item.get())) return PyErr::cast_error(item.get(), "str");
+    PyRef bytes(PyUnicode_AsUTF8String(item.get()));
+    if (!bytes) return PyErr::fetch();
+    if constexpr (std::is_same_v<Element, PyBackedStr>) {
+      elements.emplace_back(std::move(bytes));
+    } else {
+      elements.emplace_back(bytes_view(bytes.get()));
+    }
   }
   if (PyErr_Occurred() != nullptr) return PyErr::fetch();
   return elements;
