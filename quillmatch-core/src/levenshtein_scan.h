@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "word_add.h"
+
 namespace quillmatch_core::detail {
 
 struct LevenshteinScan {
@@ -45,40 +47,40 @@ struct LevenshteinScan {
   // Blocks of 64 positions, carries passed from word k to word k+1. The
   // phases of one step (sum with its carry chain; D0, HP, HN; shifted HP and
   // HN; new VP and VN) only ever read word k and the carries out of word
-  // k-1, so they run fused in one pass over the words.
+  // k-1, so they run fused in one pass over the words. The shifted HP and HN
+  // take their low bit from the previous word's top bit, a double-word shift.
   class Blocks {
    public:
     Blocks(std::size_t m, std::size_t blocks)
         : VP_(blocks, ~std::uint64_t{0}), VN_(blocks, 0),
           last_(std::uint64_t{1} << ((m - 1) % 64)), score_(m) {}
 
-    void step(const std::uint64_t* PM) {
+    void step(const std::uint64_t* __restrict PM) {
+      std::uint64_t* __restrict VP = VP_.data();
+      std::uint64_t* __restrict VN = VN_.data();
       const std::size_t blocks = VP_.size();
-      std::uint64_t add_carry = 0;
-      std::uint64_t hp_carry = 1;  // HPs receives 1 at position 0
-      std::uint64_t hn_carry = 0;
-      std::uint64_t HP = 0;
-      std::uint64_t HN = 0;
+      unsigned char add_carry_bit = 0;
+      std::uint64_t HP_prev = std::uint64_t{1} << 63;  // HPs receives 1 at position 0
+      std::uint64_t HN_prev = 0;
       for (std::size_t k = 0; k < blocks; ++k) {
-        const std::uint64_t VP = VP_[k];
-        const std::uint64_t VN = VN_[k];
-        const std::uint64_t X = PM[k] & VP;
-        const std::uint64_t partial = X + VP;
-        const std::uint64_t sum = partial + add_carry;
-        add_carry = (partial < X) | (sum < partial);
-        const std::uint64_t D0 = (sum ^ VP) | PM[k] | VN;
-        HP = VN | ~(D0 | VP);
-        HN = VP & D0;
-        const std::uint64_t HPs = (HP << 1) | hp_carry;
-        const std::uint64_t HNs = (HN << 1) | hn_carry;
-        hp_carry = HP >> 63;
-        hn_carry = HN >> 63;
-        VP_[k] = HNs | ~(D0 | HPs);
-        VN_[k] = HPs & D0;
+        const std::uint64_t pm = PM[k];
+        const std::uint64_t vp = VP[k];
+        const std::uint64_t vn = VN[k];
+        std::uint64_t sum;
+        add_carry_bit = add_carry(pm & vp, vp, add_carry_bit, sum);
+        const std::uint64_t D0 = (sum ^ vp) | pm | vn;
+        const std::uint64_t HP = vn | ~(D0 | vp);
+        const std::uint64_t HN = vp & D0;
+        const std::uint64_t HPs = (HP << 1) | (HP_prev >> 63);
+        const std::uint64_t HNs = (HN << 1) | (HN_prev >> 63);
+        HP_prev = HP;
+        HN_prev = HN;
+        VP[k] = HNs | ~(D0 | HPs);
+        VN[k] = HPs & D0;
       }
       // HP and HN of the last word carry the last pattern position.
-      score_ += (HP & last_) != 0;
-      score_ -= (HN & last_) != 0;
+      score_ += (HP_prev & last_) != 0;
+      score_ -= (HN_prev & last_) != 0;
     }
     std::size_t score() const { return score_; }
 
