@@ -3,8 +3,9 @@
     python bench/compare.py [--quick] [--out bench/results]
 
 Every workload is timed for every implementation in turn, round after round
-(interleaved, so that drift of the machine hits all of them alike); the best
-round counts. The table gives nanoseconds per pair or per candidate and, for
+(interleaved, so that drift of the machine hits all of them alike), in CPU
+time of the calling thread (time lost to other processes does not count);
+the best round counts. The table gives nanoseconds per pair or per candidate and, for
 each peer, its time divided by quillmatch's (above 1: quillmatch is faster).
 Before timing, each peer's results are checked against quillmatch's wherever
 the two compute the same measure; a mismatch is reported and makes the run
@@ -238,7 +239,7 @@ class Workload:
 def workloads(quick: bool) -> list[Workload]:
     rng = random.Random(20240611)
     words = load_words()
-    rounds = 3 if quick else 7
+    rounds = 7 if quick else 25
     out = [
         Workload("pair: short ASCII (5-12)", "pair", MEASURES,
                  pairs=related_pairs(rng, 2000, 5, 12), rounds=rounds),
@@ -258,19 +259,19 @@ def workloads(quick: bool) -> list[Workload]:
         a = random_text(rng, length)
         pairs = [(a, mutate(rng, a, length // 10)) for _ in range(count)]
         out.append(Workload(f"pair: {length}-char ASCII", "pair", MEASURES, pairs=pairs,
-                            rounds=3 if quick else 5))
+                            rounds=5 if quick else 9))
     query = "accomodation"
     sizes = (1000, 10000, 100000) if quick else (1000, 10000, 100000, 1000000)
     for size in sizes:
         out.append(Workload(f"batch: {size:,} words", "batch", MEASURES, query=query,
                             candidates=word_candidates(rng, words, size),
-                            rounds=(2 if size >= 1000000 else 3) if quick else
-                            (3 if size >= 1000000 else 7)))
+                            rounds=(3 if size >= 1000000 else 7) if quick else
+                            (5 if size >= 1000000 else 15)))
     count = 20000 if quick else 100000
     sentence_query = sentence_candidates(rng, words, 1)[0]
     out.append(Workload(f"batch: {count:,} ~60-char", "batch", MEASURES, query=sentence_query,
                         candidates=sentence_candidates(rng, words, count),
-                        rounds=3 if quick else 5))
+                        rounds=5 if quick else 11))
     return out
 
 
@@ -310,23 +311,29 @@ def time_workload(workload: Workload, impls: list[Impl], budget: float) -> dict:
         checks[impl.name] = agree(results[0], result) if impl.checked else (None, "not the same measure")
 
     # Loops per round, so that each round of each implementation lasts about
-    # `budget` seconds (at least one loop).
-    loops = []
+    # `budget` seconds (at least one loop); implementations slower than that
+    # get fewer rounds, at least three.
+    loops, rounds = [], []
     for run in runs:
-        start = time.perf_counter()
+        start = time.thread_time()
         run()
-        once = time.perf_counter() - start
-        loops.append(max(1, min(1000, int(budget / max(once, 1e-9)))))
+        once = max(time.thread_time() - start, 1e-9)
+        loops.append(max(1, min(1000, int(budget / once))))
+        rounds.append(workload.rounds if once <= budget else max(3, min(workload.rounds, int(1.0 / once))))
     best = [float("inf")] * len(runs)
     gc_was_enabled = gc.isenabled()
     gc.disable()
     try:
-        for _ in range(workload.rounds):
+        for r in range(max(rounds)):
             for k, run in enumerate(runs):
-                start = time.perf_counter_ns()
+                if r >= rounds[k]:
+                    continue
+                # CPU time of this thread: time spent waiting for a core that
+                # another process holds does not count.
+                start = time.thread_time_ns()
                 for _ in range(loops[k]):
                     run()
-                best[k] = min(best[k], (time.perf_counter_ns() - start) / loops[k])
+                best[k] = min(best[k], (time.thread_time_ns() - start) / loops[k])
     finally:
         if gc_was_enabled:
             gc.enable()
@@ -421,7 +428,7 @@ def main() -> int:
     args = parser.parse_args()
 
     impls, versions = implementations()
-    budget = 0.02 if args.quick else 0.1
+    budget = 0.004 if args.quick else 0.01
     report = {
         "machine": {"cpu": cpu_model(), "python": platform.python_version(),
                     "platform": platform.platform(), "cores": os.cpu_count()},
