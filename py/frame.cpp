@@ -439,6 +439,17 @@ PyResult<std::string> extract_owned_text(PyObject* object) {
   return std::string(bytes_view(bytes.value().get()));
 }
 
+void Arguments::required_text(std::size_t index, std::string& out) {
+  if (error_) return;
+  auto bytes = utf8_bytes(borrowed_slots_[index]);
+  if (!bytes.ok()) {
+    error_.emplace(argument_extraction_error(description_.parameters[index],
+                                             std::move(bytes.error())));
+    return;
+  }
+  out.assign(bytes_view(bytes.value().get()));
+}
+
 PyResult<PyBackedStr> extract_text_view(PyObject* object) {
   auto bytes = utf8_bytes(object);
   if (!bytes.ok()) return std::move(bytes.error());

@@ -187,6 +187,11 @@ class Arguments {
     return take(index, extract(borrowed_slots_[index]));
   }
 
+  // A required `str` parameter as an owned UTF-8 copy, written straight into
+  // `out` (as `extract_owned_text` would give it): a short string moved
+  // through a result costs a copy call per move.
+  void required_text(std::size_t index, std::string& out);
+
   // An optional parameter; empty or `None` is absent and is not converted.
   template <typename T>
   std::optional<T> optional(std::size_t index, PyResult<T> (*extract)(PyObject*)) {

@@ -29,8 +29,9 @@ using DistanceCore = quillmatch_core::Result<std::size_t> (*)(
 PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
                               PyObject* args, PyObject* kwargs) {
   Arguments in(description, args, kwargs);
-  const std::string str_1 = in.required(0, extract_owned_text);
-  const std::string str_2 = in.required(1, extract_owned_text);
+  std::string str_1, str_2;
+  in.required_text(0, str_1);
+  in.required_text(1, str_2);
   const auto max_len = in.optional(2, extract_uint);
   const auto case_insensitive = in.optional(3, extract_flag);
   const auto score_cutoff = in.optional(4, extract_uint);
@@ -53,8 +54,9 @@ PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs) {
 
 PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs) {
   Arguments in(kJaroWinklerSimilarity, args, kwargs);
-  const std::string str_1 = in.required(0, extract_owned_text);
-  const std::string str_2 = in.required(1, extract_owned_text);
+  std::string str_1, str_2;
+  in.required_text(0, str_1);
+  in.required_text(1, str_2);
   const auto p = in.optional(2, extract_real);
   const auto max_len = in.optional(3, extract_uint);
   const auto case_insensitive = in.optional(4, extract_flag);
