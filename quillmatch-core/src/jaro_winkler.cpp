@@ -1,15 +1,21 @@
 // Jaro-Winkler similarity on three paths that give the same double: short
 // ASCII strings with flag bits, ASCII strings of up to 64 bytes with a table
-// of position masks, and everything else on decoded code points.
+// of position masks, and everything else on decoded code points. Code points
+// of two strings of at most 64 characters sit in stack arrays with flags as
+// bits; longer strings find each match in per-code-point rows of position
+// words, a few word operations per character instead of a scan of its window.
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min
-#include <bit>        // std::countr_zero
+#include <array>
+#include <bit>  // std::countr_zero
 #include <cstdint>
 #include <cstring>  // std::memset
+#include <span>
 #include <vector>
 
 #include "jaro_winkler_score.h"
+#include "pattern_masks.h"
 #include "prepare.h"
 #include "utf8.h"
 
@@ -29,8 +35,8 @@ std::size_t match_distance(std::size_t n1, std::size_t n2) {
 
 // Counts the mismatched pairs between the k-th set bits of f1 and f2, which
 // hold equally many bits.
-std::size_t count_mismatched(std::string_view s1, std::string_view s2, std::uint64_t f1,
-                             std::uint64_t f2) {
+template <typename Text>
+std::size_t count_mismatched(const Text& s1, const Text& s2, std::uint64_t f1, std::uint64_t f2) {
   std::size_t mismatched = 0;
   while (f1 != 0) {
     const int i = std::countr_zero(f1);
@@ -42,9 +48,10 @@ std::size_t count_mismatched(std::string_view s1, std::string_view s2, std::uint
   return mismatched;
 }
 
-// Both ASCII, the longer at most 16 bytes: the greedy window search as
-// defined, with flags as bits.
-Matching match_short_bytes(std::string_view s1, std::string_view s2) {
+// Both of at most 64 characters (bytes when ASCII, the longer at most 16):
+// the greedy window search as defined, with flags as bits.
+template <typename Text>
+Matching match_short(const Text& s1, const Text& s2) {
   const std::size_t n2 = s2.size();
   const std::size_t d = match_distance(s1.size(), n2);
   std::uint64_t f1 = 0;
@@ -89,32 +96,54 @@ Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
   return {matches, count_mismatched(s1, s2, f1, f2)};
 }
 
-// Any other pair: the greedy window search on code points with byte flags.
-Matching match_code_points(const std::vector<char32_t>& s1, const std::vector<char32_t>& s2) {
+// Any pair with more than 64 characters on a side: for each character of s1,
+// the lowest free position of s2 in its window comes from the row of s2's
+// positions of that character, word by word, and the flags are bits.
+Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>& s2) {
   const std::size_t n2 = s2.size();
   const std::size_t d = match_distance(s1.size(), n2);
-  std::vector<unsigned char> flags_1(s1.size(), 0);
-  std::vector<unsigned char> flags_2(n2, 0);
+  const detail::BlockMasks positions(s2, detail::BlockMasks::block_count(n2));
+  std::vector<std::uint64_t> f1(s1.size() / 64 + 1, 0);
+  std::vector<std::uint64_t> f2(positions.blocks(), 0);
   Matching result;
   for (std::size_t i = 0; i < s1.size(); ++i) {
+    const std::size_t first = i > d ? i - d : 0;
     const std::size_t last = std::min(n2 - 1, i + d);
-    for (std::size_t j = i > d ? i - d : 0; j <= last; ++j) {
-      if (!flags_2[j] && s2[j] == s1[i]) {
-        flags_1[i] = 1;
-        flags_2[j] = 1;
+    if (first > last) break;  // every later window starts beyond s2 as well
+    const std::uint64_t* row = positions.get(s1[i]);
+    for (std::size_t w = first / 64; w <= last / 64; ++w) {
+      std::uint64_t free = row[w] & ~f2[w];
+      if (w == first / 64) free &= ~std::uint64_t{0} << (first % 64);
+      if (w == last / 64) free &= ~std::uint64_t{0} >> (63 - last % 64);
+      if (free != 0) {
+        f2[w] |= free & (~free + 1);
+        f1[i / 64] |= std::uint64_t{1} << (i % 64);
         ++result.matches;
         break;
       }
     }
   }
-  std::size_t j = 0;
-  for (std::size_t i = 0; i < s1.size(); ++i) {
-    if (!flags_1[i]) continue;
-    while (!flags_2[j]) ++j;
-    result.mismatched += s1[i] != s2[j];
-    ++j;
+  std::size_t w2 = 0;
+  std::uint64_t bits2 = f2[0];
+  for (std::size_t w1 = 0; w1 < f1.size(); ++w1) {
+    for (std::uint64_t bits1 = f1[w1]; bits1 != 0; bits1 &= bits1 - 1) {
+      while (bits2 == 0) bits2 = f2[++w2];
+      const std::size_t i = w1 * 64 + static_cast<std::size_t>(std::countr_zero(bits1));
+      const std::size_t j = w2 * 64 + static_cast<std::size_t>(std::countr_zero(bits2));
+      result.mismatched += s1[i] != s2[j];
+      bits2 &= bits2 - 1;
+    }
   }
   return result;
+}
+
+// Decodes a text of at most 64 code points into `out`; returns the span.
+std::span<const char32_t> decode_short(std::string_view text, std::array<char32_t, 64>& out) {
+  std::size_t pos = 0;
+  std::size_t count = 0;
+  detail::skip_stray(text, pos);
+  while (pos < text.size() && count < out.size()) out[count++] = detail::decode_next(text, pos);
+  return {out.data(), count};
 }
 
 template <typename Text>
@@ -144,15 +173,22 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
   Matching matching;
   std::size_t prefix;
   if (pair.ascii && n1 <= 64 && n2 <= 64) {
-    matching = std::max(n1, n2) <= 16 ? match_short_bytes(pair.text_1, pair.text_2)
+    matching = std::max(n1, n2) <= 16 ? match_short(pair.text_1, pair.text_2)
                                       : match_mask_bytes(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
+  } else if (n1 <= 64 && n2 <= 64) {
+    std::array<char32_t, 64> storage_1;
+    std::array<char32_t, 64> storage_2;
+    const auto s1 = decode_short(pair.text_1, storage_1);
+    const auto s2 = decode_short(pair.text_2, storage_2);
+    matching = match_short(s1, s2);
+    prefix = common_prefix(s1, s2);
   } else {
     std::vector<char32_t> s1;
     std::vector<char32_t> s2;
     detail::decode_all(pair.text_1, n1, s1);
     detail::decode_all(pair.text_2, n2, s2);
-    matching = match_code_points(s1, s2);
+    matching = match_long(s1, s2);
     prefix = common_prefix(s1, s2);
   }
   double similarity = 0.0;

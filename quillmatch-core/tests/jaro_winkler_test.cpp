@@ -187,5 +187,47 @@ TEST(JaroWinklerTest, LongInputsMatchDefinition) {
   }
 }
 
+// Strings beyond 64 characters find their matches in rows of position
+// words: windows that start, end or turn inside a word, partners shifted so
+// that matches sit on a window's edge, a partner too short for the windows of
+// the later characters, and code points below 256, from 256 and above U+FFFF.
+TEST(JaroWinklerTest, LongPathMatchesDefinitionAtWordBorders) {
+  ref::Random random(308);
+  struct Case {
+    const char* what;
+    std::size_t n1;
+    std::size_t n2;
+    ref::Alphabet alphabet;
+  };
+  const Case cases[] = {
+      {"one past a word", 65, 65, ref::Alphabet::kAscii},
+      {"pattern on a word border", 128, 129, ref::Alphabet::kAscii},
+      {"three words", 191, 193, ref::Alphabet::kLatin1},
+      {"longer second", 70, 300, ref::Alphabet::kBmp},
+      {"much shorter second", 300, 20, ref::Alphabet::kAstral},
+      {"short first", 5, 140, ref::Alphabet::kMixed},
+      {"long mixed", 500, 480, ref::Alphabet::kMixed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ref::Text s = random.text(c.n1, c.alphabet);
+    std::vector<ref::Text> partners = {random.text(c.n2, c.alphabet),
+                                       random.edit(s, 1 + c.n1 / 10, c.alphabet)};
+    // Shifted by the window's reach and one more, so that matches land on
+    // the window's first and last positions and just outside them.
+    const std::size_t d = std::max(c.n1, c.n2) / 2 - 1;
+    for (const std::size_t shift : {d, d + 1}) {
+      ref::Text shifted = random.text(shift, c.alphabet);
+      shifted.insert(shifted.end(), s.begin(), s.end());
+      shifted.resize(std::min(shifted.size(), c.n2 + shift));
+      partners.push_back(shifted);
+    }
+    for (const ref::Text& t : partners) {
+      check_pair(ref::encode(s), ref::encode(t), false);
+      check_pair(ref::encode(t), ref::encode(s), false);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quillmatch_core
