@@ -60,9 +60,8 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
   } else if (pair.ascii && m <= 64) {
     distance = scan_bytes<typename Scan::Word>(m, ByteMasks(pair.text_1), pair.text_2);
   } else if (m <= 64) {
-    std::vector<char32_t> pattern;
-    decode_all(pair.text_1, m, pattern);
-    const CodePointMasks masks(pattern);
+    char32_t pattern[64];
+    const CodePointMasks masks(decode_short(pair.text_1, pattern));
     typename Scan::Word state(m);
     scan_code_points(state, masks, pair.text_2);
     distance = state.score();

@@ -7,7 +7,6 @@
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min
-#include <array>
 #include <bit>  // std::countr_zero
 #include <cstdint>
 #include <cstring>  // std::memset
@@ -137,15 +136,6 @@ Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>
   return result;
 }
 
-// Decodes a text of at most 64 code points into `out`; returns the span.
-std::span<const char32_t> decode_short(std::string_view text, std::array<char32_t, 64>& out) {
-  std::size_t pos = 0;
-  std::size_t count = 0;
-  detail::skip_stray(text, pos);
-  while (pos < text.size() && count < out.size()) out[count++] = detail::decode_next(text, pos);
-  return {out.data(), count};
-}
-
 template <typename Text>
 std::size_t common_prefix(const Text& s1, const Text& s2) {
   const std::size_t limit = std::min({s1.size(), s2.size(), std::size_t{4}});
@@ -177,10 +167,10 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
                                       : match_mask_bytes(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
   } else if (n1 <= 64 && n2 <= 64) {
-    std::array<char32_t, 64> storage_1;
-    std::array<char32_t, 64> storage_2;
-    const auto s1 = decode_short(pair.text_1, storage_1);
-    const auto s2 = decode_short(pair.text_2, storage_2);
+    char32_t storage_1[64];
+    char32_t storage_2[64];
+    const auto s1 = detail::decode_short(pair.text_1, storage_1);
+    const auto s2 = detail::decode_short(pair.text_2, storage_2);
     matching = match_short(s1, s2);
     prefix = common_prefix(s1, s2);
   } else {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>  // std::memset
 #include <limits>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -33,10 +34,12 @@ struct ByteMasks {
   std::uint64_t table[256];
 };
 
-// Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map.
+// Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map,
+// a sorted array of at most 64 entries searched by bisection. Everything sits
+// in the object itself, so the path allocates nothing.
 class CodePointMasks {
  public:
-  explicit CodePointMasks(const std::vector<char32_t>& pattern) {
+  explicit CodePointMasks(std::span<const char32_t> pattern) {
     std::memset(table_, 0, sizeof table_);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
       const char32_t c = pattern[i];
@@ -45,27 +48,46 @@ class CodePointMasks {
         table_[c] |= bit;
         continue;
       }
-      auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
-      const auto index = static_cast<std::size_t>(at - keys_.begin());
-      if (at == keys_.end() || *at != c) {
-        keys_.insert(at, c);
-        masks_.insert(masks_.begin() + static_cast<std::ptrdiff_t>(index), 0);
+      const std::size_t at = lower_bound(c);
+      if (at == size_ || keys_[at] != c) {
+        for (std::size_t k = size_; k > at; --k) {
+          keys_[k] = keys_[k - 1];
+          masks_[k] = masks_[k - 1];
+        }
+        keys_[at] = c;
+        masks_[at] = 0;
+        ++size_;
       }
-      masks_[index] |= bit;
+      masks_[at] |= bit;
     }
   }
 
   std::uint64_t get(char32_t c) const {
     if (c < 256) return table_[c];
-    auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
-    if (at == keys_.end() || *at != c) return 0;
-    return masks_[static_cast<std::size_t>(at - keys_.begin())];
+    const std::size_t at = lower_bound(c);
+    return at < size_ && keys_[at] == c ? masks_[at] : 0;
   }
 
  private:
+  // Returns the first index whose key is not below `c`.
+  std::size_t lower_bound(char32_t c) const {
+    std::size_t first = 0;
+    for (std::size_t count = size_; count > 0;) {
+      const std::size_t half = count / 2;
+      if (keys_[first + half] < c) {
+        first += half + 1;
+        count -= half + 1;
+      } else {
+        count = half;
+      }
+    }
+    return first;
+  }
+
   std::uint64_t table_[256];
-  std::vector<char32_t> keys_;  // sorted code points >= 256 of the pattern
-  std::vector<std::uint64_t> masks_;
+  char32_t keys_[64];  // sorted code points >= 256 of the pattern
+  std::uint64_t masks_[64];
+  std::size_t size_ = 0;
 };
 
 // Masks of a pattern of 65 or more code points: rows of `blocks` words, word k

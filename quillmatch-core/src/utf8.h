@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -109,6 +110,15 @@ inline char32_t decode_next(std::string_view text, std::size_t& pos) {
 // Moves `pos` past continuation bytes at the start of a malformed text.
 inline void skip_stray(std::string_view text, std::size_t& pos) {
   while (pos < text.size() && is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+}
+
+// Decodes a text of at most 64 code points into `out`; returns them.
+inline std::span<const char32_t> decode_short(std::string_view text, char32_t (&out)[64]) {
+  std::size_t pos = 0;
+  std::size_t count = 0;
+  skip_stray(text, pos);
+  while (pos < text.size() && count < 64) out[count++] = decode_next(text, pos);
+  return {out, count};
 }
 
 // Decodes `text` into `out` (cleared first); `count` is its code-point count.
