@@ -158,7 +158,14 @@ struct Exact {
   }
 };
 
-inline std::vector<Exact> exact(const std::vector<double>& values) { return {values.begin(), values.end()}; }
+// Element by element: building an aggregate from a double in place needs
+// parenthesized aggregate initialization, which clang 14 (the fuzz build) lacks.
+inline std::vector<Exact> exact(const std::vector<double>& values) {
+  std::vector<Exact> out;
+  out.reserve(values.size());
+  for (const double value : values) out.push_back(Exact{value});
+  return out;
+}
 
 // Small alphabets, so that random strings share characters.
 enum class Alphabet {

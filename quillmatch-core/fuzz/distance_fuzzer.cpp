@@ -1,0 +1,83 @@
+// Differential fuzzing of levenshtein_bp and damerau_bp against the
+// full-matrix references, with every option: the length limit (which string
+// is reported, with which count), the cut-off (min(distance, cut-off + 1)),
+// and case folding. Each pair is also re-coded into other character widths,
+// which drives it through the byte path, the single-word code-point path
+// (table and map) and the multi-word path: all must give the same distance.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "fuzz_input.h"
+#include "quillmatch_core/damerau_bp.h"
+#include "quillmatch_core/levenshtein_bp.h"
+
+namespace {
+
+using Core = quillmatch_core::Result<std::size_t> (*)(std::string_view, std::string_view,
+                                                      std::optional<std::size_t>,
+                                                      std::optional<bool>,
+                                                      std::optional<std::size_t>);
+using Reference = std::size_t (*)(const fuzz::Text&, const fuzz::Text&);
+
+void check(fuzz::Report report, const char* measure, Core core, Reference reference,
+           const std::string& s1, const std::string& s2, std::optional<std::size_t> max_len,
+           std::optional<bool> case_insensitive, std::optional<std::size_t> score_cutoff) {
+  report.text("measure", measure);
+  const bool fold = case_insensitive.value_or(false);
+  const fuzz::Text a = ref::decode(fold ? fuzz::lower(s1) : s1);
+  const fuzz::Text b = ref::decode(fold ? fuzz::lower(s2) : s2);
+  const auto got = core(s1, s2, max_len, case_insensitive, score_cutoff);
+
+  if (max_len && (a.size() > *max_len || b.size() > *max_len)) {
+    FUZZ_CHECK(report, !got.ok());
+    const auto* error = got.error().input_too_long();
+    FUZZ_CHECK(report, error != nullptr);
+    const bool first = a.size() > *max_len;
+    FUZZ_CHECK(report, std::strcmp(error->which, first ? "str_1" : "str_2") == 0);
+    FUZZ_CHECK(report, error->len == (first ? a.size() : b.size()));
+    FUZZ_CHECK(report, error->limit == *max_len);
+    return;
+  }
+  FUZZ_CHECK(report, got.ok());
+  const std::size_t distance = reference(a, b);
+  const std::size_t expected = score_cutoff ? std::min(distance, *score_cutoff + 1) : distance;
+  FUZZ_CHECK(report, got.value() == expected);
+
+  // The same pair in other widths, without options: the other paths.
+  for (const fuzz::Width width : fuzz::kWidths) {
+    const auto recoded = fuzz::recode(a, b, width);
+    if (!recoded) continue;
+    report.text("recoded str_1", recoded->first);
+    report.text("recoded str_2", recoded->second);
+    const auto again = core(recoded->first, recoded->second, std::nullopt, std::nullopt,
+                            std::nullopt);
+    FUZZ_CHECK(report, again.ok() && again.value() == distance);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Input in(data, size);
+  const auto [a, b] = in.pair(150);
+  const std::string s1 = ref::encode(a);
+  const std::string s2 = ref::encode(b);
+  const auto case_insensitive = in.case_option();
+  const auto max_len = in.option_near(std::max(a.size(), b.size()));
+  const auto score_cutoff = in.option_near(a.size() > b.size() ? a.size() - b.size() : b.size() - a.size());
+
+  fuzz::Report report;
+  report.text("str_1", s1);
+  report.text("str_2", s2);
+  report.option("max_len", max_len);
+  report.option("case_insensitive", case_insensitive);
+  report.option("score_cutoff", score_cutoff);
+  check(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein, s1, s2,
+        max_len, case_insensitive, score_cutoff);
+  check(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, s1, s2, max_len,
+        case_insensitive, score_cutoff);
+  return 0;
+}
