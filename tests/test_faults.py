@@ -32,12 +32,16 @@ def _raised_by(call):
     return None
 
 
-def _fault_injection_built():
+def _panic_type():
+    """Returns the PanicException class when the trigger raises it, else None."""
     error = _raised_by(lambda: quillmatch.levenshtein_bp(TRIGGER + "probe", ""))
-    return error is not None and type(error).__qualname__ == "PanicException"
+    if error is not None and type(error).__qualname__ == "PanicException":
+        return type(error)
+    return None
 
 
-INJECTED = _fault_injection_built()
+PANIC_TYPE = _panic_type()
+INJECTED = PANIC_TYPE is not None
 if os.environ.get("QUILLMATCH_EXPECT_FAULT_INJECTION") == "1" and not INJECTED:
     raise RuntimeError("the module was expected to be built with QUILLMATCH_FAULT_INJECTION")
 needs_injection = pytest.mark.skipif(not INJECTED, reason="module built without fault injection")
