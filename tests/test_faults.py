@@ -10,6 +10,8 @@ interpreter stays usable. In the normal build the same inputs are plain text.
 import ctypes
 import gc
 import os
+import signal
+import subprocess
 import sys
 import threading
 import tracemalloc
@@ -202,6 +204,51 @@ def test_fault_on_one_thread_leaves_the_others_running():
         thread.join()
     assert errors == ["PanicException"] * 20
     assert results == [True] * 20
+
+
+def under_asan():
+    return hasattr(ctypes.CDLL(None), "__asan_init")
+
+
+# Run in a child whose address space is capped 200 MiB above what it uses.
+OUT_OF_MEMORY = """
+import resource
+import quillmatch
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+class Huge:
+    def __len__(self):
+        return 10**8  # several gigabytes of room: more than the cap
+
+    def __getitem__(self, index):
+        return ("a", "b", "c")[index]
+
+pattern = "ab" * 4_000_000
+limit = address_space() + (200 << 20)
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+print("hint ignored:", quillmatch._ingest_owned(Huge()), flush=True)
+# The multi-word mask table of an 8-million-character pattern takes 256 MB.
+quillmatch.levenshtein_bp(pattern, "abc")
+print("returned", flush=True)
+"""
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/status") or under_asan(),
+                    reason="needs /proc and an address-space limit that ASan cannot live with")
+def test_memory_exhaustion_ends_the_process():
+    done = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True,
+                          timeout=120)
+    # A reservation hint that cannot be met is only a hint...
+    assert done.stdout.splitlines()[0] == "hint ignored: 3"
+    # ...but memory the computation needs and cannot get is fatal, never an exception.
+    assert "returned" not in done.stdout
+    assert done.returncode == -signal.SIGABRT
+    assert "Fatal Python error" in done.stderr and "out of memory" in done.stderr
 
 
 def test_normal_build_has_no_hook():

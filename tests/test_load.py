@@ -7,7 +7,6 @@ The tests marked `slow` take from several seconds to a minute and are
 deselected by default: run them with `pytest -m slow -s tests/test_load.py`
 (-s shows the figures they print).
 """
-import ctypes
 import gc
 import json
 import os
@@ -24,7 +23,7 @@ from conftest import jaro_winkler_ref, too_long
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)
-from test_faults import PANIC_TYPE, TRIGGER
+from test_faults import PANIC_TYPE, TRIGGER, under_asan
 
 needs_proc = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
 WORDS_FILE = os.path.join(os.path.dirname(__file__), os.pardir, "data", "words.txt")
@@ -222,10 +221,6 @@ def test_threads_get_the_serial_results(thread_jobs, seconds):
 
 # ---------------------------------------------------------------------------
 # Very large inputs
-
-
-def under_asan():
-    return hasattr(ctypes.CDLL(None), "__asan_init")
 
 
 # 2**62 and sys.maxsize exceed what a vector can hold, 2**31 - 1 elements are
