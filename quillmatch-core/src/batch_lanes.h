@@ -11,7 +11,7 @@
 #define QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 
 #include <array>
-#include <bit>  // std::countr_zero, std::popcount
+#include <bit>  // std::countr_zero, std::endian
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy, std::memset
@@ -84,33 +84,47 @@ struct LaneQuery {
 // to 32v + 31 is word v of a class's masks (16-bit, of 16 bytes, with SSE2).
 inline constexpr std::size_t kRowBytes = 8 * kGroupBytes;
 
+// Returns the row of a candidate of `n` bytes, 1 to 8 when `kWords` is 1 and
+// 9 to 16 when it is 2, zero-padded, as little-endian words: two overlapping
+// loads, the second shifted into place, so that the length picks no branch
+// (but for the rare candidates of 1 to 3 bytes).
+template <std::size_t kWords>
+[[gnu::always_inline]] inline std::array<std::uint64_t, kWords> candidate_row(const char* from,
+                                                                            std::size_t n) {
+  static_assert(std::endian::native == std::endian::little);
+  const auto byte = [&](std::size_t at) {
+    return std::uint64_t{static_cast<unsigned char>(from[at])} << (8 * at);
+  };
+  if constexpr (kWords == 2) {
+    std::uint64_t low, high;
+    std::memcpy(&low, from, 8);
+    std::memcpy(&high, from + n - 8, 8);
+    return {low, high >> (8 * (16 - n))};  // bytes 8 to n - 1
+  } else {
+    // Words of fewer than 4 letters are rare enough for a branch.
+    if (n < 4) [[unlikely]] {
+      return {byte(0) | byte(n / 2) | byte(n - 1)};
+    }
+    std::uint32_t low, high;
+    std::memcpy(&low, from, 4);
+    std::memcpy(&high, from + n - 4, 4);
+    return {low | (std::uint64_t{high} << (8 * (n - 4)))};
+  }
+}
+
 // Copies the `n` bytes of a candidate that fills more than half of a lane of
-// `kWidth` bytes (any of 1 to 8 for the narrowest lanes) with two
-// overlapping loads and stores, so that the length picks no branch.
+// `kWidth` bytes (32 or 64) with two overlapping loads and stores.
 template <std::size_t kWidth>
 [[gnu::always_inline]] inline void copy_candidate(unsigned char* to, const char* from,
                                                   std::size_t n) {
   struct Chunk {
     unsigned char b[kWidth / 2];
   };
-  if constexpr (kWidth > 8) {
-    Chunk chunk;
-    std::memcpy(&chunk, from, sizeof chunk);
-    std::memcpy(to, &chunk, sizeof chunk);
-    std::memcpy(&chunk, from + n - sizeof chunk, sizeof chunk);
-    std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
-  } else {
-    // 1 to 3 bytes: first, middle and last; 4 to 8: two 4-byte words,
-    // which a text of fewer than 4 bytes reads from and writes to scratch.
-    const bool words = n >= 4;
-    const char scratch[4] = {};
-    unsigned char sink[4];
-    std::memcpy(words ? to : sink, words ? from : scratch, 4);
-    std::memcpy(words ? to + n - 4 : sink, words ? from + n - 4 : scratch, 4);
-    to[0] = static_cast<unsigned char>(from[0]);
-    to[n / 2] = static_cast<unsigned char>(from[n / 2]);
-    to[n - 1] = static_cast<unsigned char>(from[n - 1]);
-  }
+  Chunk chunk;
+  std::memcpy(&chunk, from, sizeof chunk);
+  std::memcpy(to, &chunk, sizeof chunk);
+  std::memcpy(&chunk, from + n - sizeof chunk, sizeof chunk);
+  std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
 }
 
 // Fills `rows` with the group's candidates (zero-padded), ASCII-folded when the
@@ -128,11 +142,22 @@ template <typename T>
   constexpr std::size_t kWidth = kRowBytes / kLanes;
   // Whatever the padding matches lands above a lane's last position, where
   // neither the carries nor the shifts of the scan ever reach back down.
-  std::memset(rows, 0, kRowBytes);
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::string_view candidate = candidates[group[k]];
-    copy_candidate<kWidth>(rows + k * kWidth, candidate.data(), candidate.size());
-    lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - candidate.size()));
+  if constexpr (kWidth <= 16) {
+    constexpr std::size_t kWords = kWidth / 8;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::string_view candidate = candidates[group[k]];
+      const auto row = candidate_row<kWords>(candidate.data(), candidate.size());
+      std::memcpy(rows + k * kWidth, row.data(), kWidth);
+      lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - candidate.size()));
+    }
+    std::memset(rows + count * kWidth, 0, (kLanes - count) * kWidth);
+  } else {
+    std::memset(rows, 0, kRowBytes);
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::string_view candidate = candidates[group[k]];
+      copy_candidate<kWidth>(rows + k * kWidth, candidate.data(), candidate.size());
+      lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - candidate.size()));
+    }
   }
   for (std::size_t k = count; k < kLanes; ++k) lengths[k] = 0;
 
@@ -206,20 +231,26 @@ template <typename T, bool kDamerau>
       VN[h] = HPs & D0;
     }
   }
-  alignas(kVectorBytes) T up[kLanes];
-  alignas(kVectorBytes) T down[kLanes];
+  alignas(kVectorBytes) T distance[kLanes];
   for (std::size_t h = 0; h < kVectors; ++h) {
     V mask;
     std::memcpy(&mask, lengths + h * kPerVector, sizeof(V));
-    VP[h] &= mask;
-    VN[h] &= mask;
-    std::memcpy(up + h * kPerVector, &VP[h], sizeof(V));
-    std::memcpy(down + h * kPerVector, &VN[h], sizeof(V));
+    // Population counts lane by lane, in the vectors; the distance, at most
+    // 64 + 64, fits every lane width.
+    V counts[2] = {VP[h] & mask, VN[h] & mask};
+    for (V& x : counts) {
+      x = x - ((x >> 1) & static_cast<T>(0x5555555555555555));
+      x = (x & static_cast<T>(0x3333333333333333)) + ((x >> 2) & static_cast<T>(0x3333333333333333));
+      x = (x + (x >> 4)) & static_cast<T>(0x0F0F0F0F0F0F0F0F);
+      if constexpr (sizeof(T) >= 2) x += x >> 8;
+      if constexpr (sizeof(T) >= 4) x += x >> 16;
+      if constexpr (sizeof(T) >= 8) x += x >> 32;
+      x &= static_cast<T>(0x7F);
+    }
+    const V d = static_cast<T>(query.length) + counts[0] - counts[1];
+    std::memcpy(distance + h * kPerVector, &d, sizeof(V));
   }
-  for (std::size_t k = 0; k < count; ++k) {
-    out[group[k]] = query.length + static_cast<std::size_t>(std::popcount(up[k])) -
-                    static_cast<std::size_t>(std::popcount(down[k]));
-  }
+  for (std::size_t k = 0; k < count; ++k) out[group[k]] = distance[k];
 }
 
 // Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
