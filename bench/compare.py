@@ -21,6 +21,7 @@ from __future__ import annotations
 import argparse
 import gc
 import importlib
+import importlib.metadata
 import json
 import os
 import platform
@@ -47,6 +48,13 @@ def optional_import(name: str):
         return importlib.import_module(name)
     except ImportError:
         return None
+
+
+def version_of(distribution: str) -> str:
+    try:
+        return importlib.metadata.version(distribution)
+    except importlib.metadata.PackageNotFoundError:
+        return "?"
 
 
 @dataclass
@@ -123,25 +131,25 @@ def implementations() -> tuple[dict[str, list[Impl]], dict[str, str]]:
 
     polyleven = optional_import("polyleven")
     if polyleven is not None:
-        versions["polyleven"] = getattr(polyleven, "__version__", "?")
+        versions["polyleven"] = version_of("polyleven")
         impls["levenshtein"].append(
             Impl("polyleven", polyleven.levenshtein, looped(polyleven.levenshtein)))
 
     editdistance = optional_import("editdistance")
     if editdistance is not None:
-        versions["editdistance"] = getattr(editdistance, "__version__", "?")
+        versions["editdistance"] = version_of("editdistance")
         impls["levenshtein"].append(
             Impl("editdistance", editdistance.eval, looped(editdistance.eval)))
 
     jarowinkler = optional_import("jarowinkler")
     if jarowinkler is not None:
-        versions["jarowinkler"] = getattr(jarowinkler, "__version__", "?")
+        versions["jarowinkler"] = version_of("jarowinkler")
         f = jarowinkler.jarowinkler_similarity
         impls["jaro_winkler"].append(Impl("jarowinkler", f, looped(f)))
 
     jellyfish = optional_import("jellyfish")
     if jellyfish is not None:
-        versions["jellyfish"] = getattr(jellyfish, "__version__", "?")
+        versions["jellyfish"] = version_of("jellyfish")
         f = jellyfish.levenshtein_distance
         impls["levenshtein"].append(Impl("jellyfish", f, looped(f)))
         f = jellyfish.damerau_levenshtein_distance

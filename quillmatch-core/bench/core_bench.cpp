@@ -110,7 +110,7 @@ void jaro_winkler_paths(benchmark::internal::Benchmark* b) {
   for (int chars : {8, 16}) b->Args({chars, 0});   // short byte path
   for (int chars : {17, 32, 64}) b->Args({chars, 0});  // mask byte path
   for (int chars : {8, 64}) b->Args({chars, 1});   // code-point path
-  for (int chars : {65, 500, 1000}) b->Args({chars, 0});
+  for (int chars : {65, 500, 1000, 10000}) b->Args({chars, 0});
 }
 
 BENCHMARK(BM_Distance<quillmatch_core::levenshtein_bp>)->Name("Levenshtein")->Apply(distance_paths);

@@ -97,11 +97,16 @@ Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
 
 // Any pair with more than 64 characters on a side: for each character of s1,
 // the lowest free position of s2 in its window comes from the row of s2's
-// positions of that character, word by word, and the flags are bits.
+// positions of that character, word by word, and the flags are bits. Windows
+// only move right and flags are only ever set, so a word that holds no free
+// position of a character at or after its window's start never will again:
+// each character's search resumes after such words.
 Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>& s2) {
   const std::size_t n2 = s2.size();
   const std::size_t d = match_distance(s1.size(), n2);
   const detail::BlockMasks positions(s2, detail::BlockMasks::block_count(n2));
+  const std::size_t absent = positions.row_count() - 1;
+  std::vector<std::size_t> resume(positions.row_count(), 0);
   std::vector<std::uint64_t> f1(s1.size() / 64 + 1, 0);
   std::vector<std::uint64_t> f2(positions.blocks(), 0);
   Matching result;
@@ -109,10 +114,14 @@ Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>
     const std::size_t first = i > d ? i - d : 0;
     const std::size_t last = std::min(n2 - 1, i + d);
     if (first > last) break;  // every later window starts beyond s2 as well
-    const std::uint64_t* row = positions.get(s1[i]);
-    for (std::size_t w = first / 64; w <= last / 64; ++w) {
-      std::uint64_t free = row[w] & ~f2[w];
-      if (w == first / 64) free &= ~std::uint64_t{0} << (first % 64);
+    const std::size_t index = positions.row_index(s1[i]);
+    if (index == absent) continue;
+    const std::uint64_t* row = positions.row_at(index);
+    bool dead_so_far = true;
+    for (std::size_t w = std::max(resume[index], first / 64); w <= last / 64; ++w) {
+      std::uint64_t live = row[w] & ~f2[w];
+      if (w == first / 64) live &= ~std::uint64_t{0} << (first % 64);
+      std::uint64_t free = live;
       if (w == last / 64) free &= ~std::uint64_t{0} >> (63 - last % 64);
       if (free != 0) {
         f2[w] |= free & (~free + 1);
@@ -120,6 +129,8 @@ Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>
         ++result.matches;
         break;
       }
+      dead_so_far = dead_so_far && live == 0;
+      if (dead_so_far) resume[index] = w + 1;
     }
   }
   std::size_t w2 = 0;

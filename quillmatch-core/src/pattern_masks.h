@@ -131,11 +131,26 @@ class BlockMasks {
   std::size_t blocks() const { return blocks_; }
 
   // Returns the row of `c`: `blocks()` words, the zero row when absent.
-  const std::uint64_t* get(char32_t c) const {
-    if (c < 256) return table_.data() + std::size_t{c} * blocks_;
+  const std::uint64_t* get(char32_t c) const { return row_at(row_index(c)); }
+
+  // Returns the number of rows: 256 for the table, one per map entry, and
+  // the zero row last.
+  std::size_t row_count() const { return 256 + keys_.size() + 1; }
+
+  // Returns the row number of `c` from 0 to `row_count() - 1`: `c` itself
+  // below 256, then the map's rows, and the zero row when `c` is absent.
+  std::size_t row_index(char32_t c) const {
+    if (c < 256) return c;
     auto at = std::lower_bound(keys_.begin(), keys_.end(), c);
-    if (at == keys_.end() || *at != c) return zero_.data();
-    return rows_.data() + static_cast<std::size_t>(at - keys_.begin()) * blocks_;
+    if (at == keys_.end() || *at != c) return row_count() - 1;
+    return 256 + static_cast<std::size_t>(at - keys_.begin());
+  }
+
+  // Returns the row numbered `index` (see `row_index`).
+  const std::uint64_t* row_at(std::size_t index) const {
+    if (index < 256) return table_.data() + index * blocks_;
+    if (index - 256 < keys_.size()) return rows_.data() + (index - 256) * blocks_;
+    return zero_.data();
   }
 
  private:
