@@ -19,11 +19,12 @@ import tracemalloc
 
 import pytest
 
-from conftest import jaro_winkler_ref, too_long
+from conftest import Boom, jaro_winkler_ref, too_long
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)
 from test_faults import PANIC_TYPE, TRIGGER, under_asan
+from test_refcounts import RaisingAtEnd
 
 needs_proc = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
 WORDS_FILE = os.path.join(os.path.dirname(__file__), os.pardir, "data", "words.txt")
@@ -53,18 +54,6 @@ class LyingLength:
         raise RuntimeError("no length")
 
     def __getitem__(self, index):
-        return self.items[index]
-
-
-class RaisingAfter(LyingLength):
-    """A sequence whose iteration raises after the last item."""
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, index):
-        if index == len(self.items):
-            raise KeyError("after the last item")
         return self.items[index]
 
 
@@ -105,7 +94,7 @@ MIXED_CALLS = [
     (lambda: damerau_batch(BIG, iter(CANDIDATES)), TypeError),
     (lambda: levenshtein_batch(BIG, CANDIDATES + [1]), TypeError),
     (lambda: jaro_winkler_batch(BIG, CANDIDATES + ["\udfff"]), UnicodeEncodeError),
-    (lambda: levenshtein_batch(BIG, RaisingAfter(CANDIDATES)), KeyError),
+    (lambda: levenshtein_batch(BIG, RaisingAtEnd(CANDIDATES)), Boom),
     (lambda: _ingest_borrow_and_deref(CANDIDATES + [None]), TypeError),
 ]
 if PANIC_TYPE is not None:

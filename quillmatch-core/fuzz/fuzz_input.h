@@ -159,9 +159,9 @@ class Input {
     return value;
   }
 
-  // A length near one of the borders the code switches on: 0 to 3, 16/17
-  // (Jaro-Winkler's short path), 63/64/65 and 127/128/129 (words), or any
-  // length up to `max`.
+  // A length at one of the borders the code switches on (0 to 2, 14 to 18
+  // around Jaro-Winkler's short path, 62 to 66 and 126 to 130 around the
+  // words), or any length up to 64, or up to `max`; never above `max`.
   std::size_t length(std::size_t max) {
     static constexpr std::size_t kBorders[] = {0, 16, 64, 128};
     const std::size_t kind = below(6);
