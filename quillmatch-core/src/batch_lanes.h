@@ -250,7 +250,7 @@ template <typename T, bool kDamerau>
     const V d = static_cast<T>(query.length) + counts[0] - counts[1];
     std::memcpy(distance + h * kPerVector, &d, sizeof(V));
   }
-  for (std::size_t k = 0; k < count; ++k) out[group[k]] = distance[k];
+  for (std::size_t k = 0; k < count; ++k) out[group[k]] = static_cast<std::size_t>(distance[k]);
 }
 
 // Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
