@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "quillmatch_core/damerau_bp.h"
+#include "distance_checks.h"
 #include "reference.h"
 
 namespace quillmatch_core {
@@ -15,15 +16,7 @@ namespace {
 
 using std::nullopt;
 
-struct Case {
-  std::string a;
-  std::string b;
-  std::optional<std::size_t> max_len;
-  std::optional<bool> ci;
-  std::optional<std::size_t> cutoff;
-  std::size_t want;             // distance, or the error's `len`
-  const char* which = nullptr;  // set: InputTooLong naming this input, limit = max_len
-};
+using distance_checks::Case;
 
 std::string swapped(std::string s, std::size_t i) {
   std::swap(s[i], s[i + 1]);
@@ -100,43 +93,11 @@ TEST(DamerauTest, Cases) {
       {p70_cjk, "a日本b", nullopt, nullopt, nullopt, 67},
       {std::string(70, 'x'), "日本", nullopt, nullopt, nullopt, 70},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.a + " / " + c.b);
-    const auto got = damerau_bp(c.a, c.b, c.max_len, c.ci, c.cutoff);
-    if (c.which != nullptr) {
-      ASSERT_FALSE(got.ok());
-      const InputTooLong* e = got.error().input_too_long();
-      ASSERT_NE(e, nullptr);
-      EXPECT_STREQ(e->which, c.which);
-      EXPECT_EQ(e->len, c.want);
-      EXPECT_EQ(e->limit, *c.max_len);
-    } else {
-      ASSERT_TRUE(got.ok()) << got.error().debug_text();
-      EXPECT_EQ(got.value(), c.want);
-    }
-  }
+  distance_checks::check_cases(damerau_bp, cases);
 }
 
 void check_corpus(std::uint64_t seed, ref::Alphabet alphabet, const std::string& tail = "") {
-  ref::Random random(seed);
-  for (const auto& [a0, b0] : ref::distance_corpus(seed, alphabet)) {
-    const std::string a = a0, b = b0 + tail;
-    SCOPED_TRACE(a + " / " + b);
-    const std::size_t want = ref::osa(a, b);
-    ASSERT_EQ(damerau_bp(a, b).value(), want);
-    const std::size_t n1 = ref::decode(a).size(), n2 = ref::decode(b).size();
-    ASSERT_EQ(damerau_bp(a, b, std::max(n1, n2)).value(), want);
-    if (n2 > 0 && n1 < n2) {
-      const auto err = damerau_bp(a, b, n2 - 1);
-      ASSERT_FALSE(err.ok());
-      EXPECT_STREQ(err.error().input_too_long()->which, "str_2");
-      EXPECT_EQ(err.error().input_too_long()->len, n2);
-    }
-    for (const std::size_t k : {std::size_t{0}, std::size_t{1}, want / 2, want - (want > 0), want, want + 1,
-                                random.below(want + 3)}) {
-      ASSERT_EQ(damerau_bp(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1)) << "cutoff " << k;
-    }
-  }
+  distance_checks::check_corpus(damerau_bp, ref::osa, seed, alphabet, tail);
 }
 
 TEST(DamerauTest, MatchesReferenceOnBytePathAndMultiWordAscii) { check_corpus(201, ref::Alphabet::kAscii); }
@@ -150,13 +111,7 @@ TEST(DamerauTest, MatchesReferenceAboveFFFF) { check_corpus(206, ref::Alphabet::
 TEST(DamerauTest, MatchesReferenceMixed) { check_corpus(207, ref::Alphabet::kMixed); }
 
 TEST(DamerauTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
-  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kFoldable}) {
-    for (const auto& [a, b] : ref::distance_corpus(208, alphabet)) {
-      SCOPED_TRACE(a + " / " + b);
-      ASSERT_EQ(damerau_bp(a, b, nullopt, true).value(), ref::osa(ref::simple_lower(a), ref::simple_lower(b)));
-      ASSERT_EQ(damerau_bp(a, b, nullopt, false).value(), ref::osa(a, b));
-    }
-  }
+  distance_checks::check_case_insensitive(damerau_bp, ref::osa, 208);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "quillmatch_core/levenshtein_bp.h"
+#include "distance_checks.h"
 #include "reference.h"
 
 namespace quillmatch_core {
@@ -13,15 +14,7 @@ namespace {
 
 using std::nullopt;
 
-struct Case {
-  const char* a;
-  const char* b;
-  std::optional<std::size_t> max_len;
-  std::optional<bool> ci;
-  std::optional<std::size_t> cutoff;
-  std::size_t want;               // distance, or the error's `len`
-  const char* which = nullptr;    // set: InputTooLong naming this input, limit = max_len
-};
+using distance_checks::Case;
 
 const std::string k65 = std::string(65, 'q').replace(10, 3, "xyz");
 const std::string k65_last = std::string(k65).replace(64, 1, "#");
@@ -105,43 +98,11 @@ TEST(LevenshteinTest, Cases) {
       {k70_cjk.c_str(), "日本", nullopt, nullopt, nullopt, 69},
       {k70_cjk.c_str(), k70_cjk_other.c_str(), nullopt, nullopt, nullopt, 1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " / " + c.b);
-    const auto got = levenshtein_bp(c.a, c.b, c.max_len, c.ci, c.cutoff);
-    if (c.which != nullptr) {
-      ASSERT_FALSE(got.ok());
-      const InputTooLong* e = got.error().input_too_long();
-      ASSERT_NE(e, nullptr);
-      EXPECT_STREQ(e->which, c.which);
-      EXPECT_EQ(e->len, c.want);
-      EXPECT_EQ(e->limit, *c.max_len);
-    } else {
-      ASSERT_TRUE(got.ok()) << got.error().debug_text();
-      EXPECT_EQ(got.value(), c.want);
-    }
-  }
+  distance_checks::check_cases(levenshtein_bp, cases);
 }
 
 void check_corpus(std::uint64_t seed, ref::Alphabet alphabet, const std::string& tail = "") {
-  ref::Random random(seed);
-  for (const auto& [a0, b0] : ref::distance_corpus(seed, alphabet)) {
-    const std::string a = a0, b = b0 + tail;
-    SCOPED_TRACE(a + " / " + b);
-    const std::size_t want = ref::levenshtein(a, b);
-    ASSERT_EQ(levenshtein_bp(a, b).value(), want);
-    const std::size_t n1 = ref::decode(a).size(), n2 = ref::decode(b).size();
-    ASSERT_EQ(levenshtein_bp(a, b, std::max(n1, n2)).value(), want);
-    if (n1 > 0) {
-      const auto err = levenshtein_bp(a, b, n1 - 1);
-      ASSERT_FALSE(err.ok());
-      EXPECT_STREQ(err.error().input_too_long()->which, "str_1");
-      EXPECT_EQ(err.error().input_too_long()->len, n1);
-    }
-    for (const std::size_t k : {std::size_t{0}, std::size_t{1}, want / 2, want - (want > 0), want, want + 1,
-                                random.below(want + 3)}) {
-      ASSERT_EQ(levenshtein_bp(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1)) << "cutoff " << k;
-    }
-  }
+  distance_checks::check_corpus(levenshtein_bp, ref::levenshtein, seed, alphabet, tail);
 }
 
 TEST(LevenshteinTest, MatchesReferenceOnBytePathAndMultiWordAscii) { check_corpus(101, ref::Alphabet::kAscii); }
@@ -155,14 +116,7 @@ TEST(LevenshteinTest, MatchesReferenceAboveFFFF) { check_corpus(106, ref::Alphab
 TEST(LevenshteinTest, MatchesReferenceMixed) { check_corpus(107, ref::Alphabet::kMixed); }
 
 TEST(LevenshteinTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
-  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kFoldable}) {
-    for (const auto& [a, b] : ref::distance_corpus(108, alphabet)) {
-      SCOPED_TRACE(a + " / " + b);
-      ASSERT_EQ(levenshtein_bp(a, b, nullopt, true).value(),
-                ref::levenshtein(ref::simple_lower(a), ref::simple_lower(b)));
-      ASSERT_EQ(levenshtein_bp(a, b, nullopt, false).value(), ref::levenshtein(a, b));
-    }
-  }
+  distance_checks::check_case_insensitive(levenshtein_bp, ref::levenshtein, 108);
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+// Checks that the two bit-parallel distances share: a table of fixed cases
+// and random corpora on every path against a plain DP reference, with every
+// length-limit and cut-off rule.
+#ifndef QUILLMATCH_CORE_TESTS_DISTANCE_CHECKS_H_
+#define QUILLMATCH_CORE_TESTS_DISTANCE_CHECKS_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "quillmatch_core/common.h"
+#include "reference.h"
+
+namespace distance_checks {
+
+using quillmatch_core::InputTooLong;
+using quillmatch_core::Result;
+using std::nullopt;
+
+using Distance = Result<std::size_t> (*)(std::string_view, std::string_view,
+                                         std::optional<std::size_t>, std::optional<bool>,
+                                         std::optional<std::size_t>);
+using Reference = std::size_t (*)(std::string_view, std::string_view);
+
+struct Case {
+  std::string a;
+  std::string b;
+  std::optional<std::size_t> max_len;
+  std::optional<bool> ci;
+  std::optional<std::size_t> cutoff;
+  std::size_t want;             // distance, or the error's `len`
+  const char* which = nullptr;  // set: InputTooLong naming this input, limit = max_len
+};
+
+inline void check_cases(Distance distance, std::span<const Case> cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.a + " / " + c.b);
+    const auto got = distance(c.a, c.b, c.max_len, c.ci, c.cutoff);
+    if (c.which != nullptr) {
+      ASSERT_FALSE(got.ok());
+      const InputTooLong* e = got.error().input_too_long();
+      ASSERT_NE(e, nullptr);
+      EXPECT_STREQ(e->which, c.which);
+      EXPECT_EQ(e->len, c.want);
+      EXPECT_EQ(e->limit, *c.max_len);
+    } else {
+      ASSERT_TRUE(got.ok()) << got.error().debug_text();
+      EXPECT_EQ(got.value(), c.want);
+    }
+  }
+}
+
+// Checks `distance` against `reference` on the random corpus of `seed`, each
+// text followed by `tail`: plain, at the length limit, one below it on either
+// side, and under cut-offs around the distance.
+inline void check_corpus(Distance distance, Reference reference, std::uint64_t seed,
+                         ref::Alphabet alphabet, const std::string& tail = "") {
+  ref::Random random(seed);
+  for (const auto& [a0, b0] : ref::distance_corpus(seed, alphabet)) {
+    const std::string a = a0, b = b0 + tail;
+    SCOPED_TRACE(a + " / " + b);
+    const std::size_t want = reference(a, b);
+    ASSERT_EQ(distance(a, b, nullopt, nullopt, nullopt).value(), want);
+    const std::size_t n1 = ref::decode(a).size(), n2 = ref::decode(b).size();
+    ASSERT_EQ(distance(a, b, std::max(n1, n2), nullopt, nullopt).value(), want);
+    if (n1 > 0) {
+      const auto err = distance(a, b, n1 - 1, nullopt, nullopt);
+      ASSERT_FALSE(err.ok());
+      EXPECT_STREQ(err.error().input_too_long()->which, "str_1");
+      EXPECT_EQ(err.error().input_too_long()->len, n1);
+    }
+    if (n2 > 0 && n1 < n2) {
+      const auto err = distance(a, b, n2 - 1, nullopt, nullopt);
+      ASSERT_FALSE(err.ok());
+      EXPECT_STREQ(err.error().input_too_long()->which, "str_2");
+      EXPECT_EQ(err.error().input_too_long()->len, n2);
+    }
+    for (const std::size_t k : {std::size_t{0}, std::size_t{1}, want / 2, want - (want > 0), want,
+                                want + 1, random.below(want + 3)}) {
+      ASSERT_EQ(distance(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1)) << "cutoff " << k;
+    }
+  }
+}
+
+// Checks `case_insensitive` against the reference on lower-cased texts, and
+// its absence against the reference on the texts as they are.
+inline void check_case_insensitive(Distance distance, Reference reference, std::uint64_t seed) {
+  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kFoldable}) {
+    for (const auto& [a, b] : ref::distance_corpus(seed, alphabet)) {
+      SCOPED_TRACE(a + " / " + b);
+      ASSERT_EQ(distance(a, b, nullopt, true, nullopt).value(),
+                reference(ref::simple_lower(a), ref::simple_lower(b)));
+      ASSERT_EQ(distance(a, b, nullopt, false, nullopt).value(), reference(a, b));
+    }
+  }
+}
+
+}  // namespace distance_checks
+
+#endif  // QUILLMATCH_CORE_TESTS_DISTANCE_CHECKS_H_
