@@ -3,10 +3,18 @@
 // of up to 64 bytes are matched against it: each candidate byte takes the
 // lowest free query position in its window. Greedy matching gives the same
 // matched positions from either side, so this equals the pair measure.
+//
+// The free-position update is a chain of dependent word operations per byte,
+// so the batch scores two candidates at once: their chains are independent
+// and overlap in the processor. It takes the fast candidates of a chunk in
+// order of length, so that the loops' exits, which depend on the length, are
+// predicted well and the two scans of a pair mostly end together.
 #include "quillmatch_core/jaro_winkler_batch.h"
 
 #include <algorithm>  // std::max, std::min
-#include <bit>        // std::countr_zero
+#include <array>      // std::array
+#include <bit>        // std::countr_one, std::countr_zero
+#include <cstdint>    // std::uint8_t, std::uint16_t, std::uint64_t
 
 #include "jaro_winkler_score.h"
 #include "quillmatch_core/jaro_winkler.h"
@@ -15,12 +23,210 @@
 namespace quillmatch_core {
 namespace {
 
-unsigned char fold_ascii(unsigned char byte, bool case_insensitive) {
-  return case_insensitive && byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte + 0x20)
-                                                        : byte;
+// ASCII bytes with 'A' to 'Z' lower-cased: one load instead of a compare and a select.
+constexpr auto kFoldedAscii = [] {
+  std::array<unsigned char, 128> table{};
+  for (unsigned b = 0; b < 128; ++b) {
+    table[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+  }
+  return table;
+}();
+
+// Returns an ASCII byte, lower-cased when `kFold` and it is 'A' to 'Z'.
+template <bool kFold>
+unsigned fold_byte(char byte) {
+  const auto b = static_cast<unsigned char>(byte);
+  if constexpr (kFold) return kFoldedAscii[b];
+  return b;
 }
 
 }  // namespace
+
+namespace detail {
+
+// The greedy matching of one ASCII candidate of 1 to 64 bytes against the
+// query's position masks, advanced one candidate byte at a time, then the walk
+// that pairs its matched positions. Every step is branch-free, so two scans
+// advance in one loop whose only branch is its exit.
+template <bool kFold>
+class JaroWinklerScan {
+ public:
+  JaroWinklerScan(const std::uint64_t* masks, std::string_view candidate, std::size_t query_chars)
+      : masks_(masks), text_(candidate.data()), size_(candidate.size()) {
+    const std::size_t half = std::max(query_chars, size_) / 2;
+    d_ = half > 0 ? half - 1 : 0;
+    window_ = (std::uint64_t{1} << (d_ + 1)) - 1;
+  }
+
+  // Takes the lowest free query position in the window that holds byte `i`.
+  void step(std::size_t i) {
+    const std::uint64_t free = masks_[fold_byte<kFold>(text_[i])] & window_ & ~taken_;
+    // Branch-free: whether a byte matches is close to a coin toss.
+    const std::uint64_t lowest = free & (~free + 1);
+    taken_ |= lowest;
+    const bool found = lowest != 0;
+    matched_ |= static_cast<std::uint64_t>(found) << i;
+    matches_ += static_cast<std::size_t>(found);
+    window_ = (window_ << 1) | static_cast<std::uint64_t>(i < d_);
+  }
+
+  // Pairs candidate position `i`, when it is matched, with the lowest unpaired
+  // matched query position, and counts the pair when their bytes differ: they
+  // are equal when the byte's mask holds that query position. Visiting every
+  // position in order pairs the k-th matched positions of both sides; it costs
+  // the same few operations whether `i` is matched or not, so the loop's exit
+  // is the candidate's length, not the number of matches.
+  void pair_at(std::size_t i) {
+    const std::uint64_t hit = std::uint64_t{0} - ((matched_ >> i) & 1);
+    const std::uint64_t j = taken_ & (~taken_ + 1) & hit;
+    mismatched_ += static_cast<std::size_t>((j & ~masks_[fold_byte<kFold>(text_[i])]) != 0);
+    taken_ ^= j;
+  }
+
+  // Pairs the lowest unpaired matched positions of both sides, as `pair_at`
+  // does, when any are left; costs the same either way.
+  void pair_next() {
+    // Position 0 when none is left: a byte that does not count.
+    const auto i = static_cast<std::size_t>(std::countr_zero(matched_)) & 63;
+    const std::uint64_t j = taken_ & (~taken_ + 1);
+    mismatched_ += static_cast<std::size_t>((j & ~masks_[fold_byte<kFold>(text_[i])]) != 0);
+    matched_ &= matched_ - 1;
+    taken_ ^= j;
+  }
+
+  std::size_t matches() const { return matches_; }
+
+  // Returns the similarity once every byte is stepped over and every match paired.
+  double score(std::size_t query_chars, double p, const SmallRatios& ratios) const {
+    const std::size_t matches = matches_;
+    if (matches == 0) return 0.0;
+    // Bit k of `equal` tells whether candidate byte k equals query byte k,
+    // for k below the prefix limit; the prefix is its run of low ones.
+    const std::size_t limit = std::min({query_chars, size_, std::size_t{4}});
+    unsigned equal = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const unsigned byte = fold_byte<kFold>(text_[k < size_ ? k : 0]);
+      equal |= static_cast<unsigned>(k < limit && ((masks_[byte] >> k) & 1) != 0) << k;
+    }
+    const auto prefix = static_cast<std::size_t>(std::countr_one(equal));
+    return winkler_from_ratios(ratios.get(matches, query_chars), ratios.get(matches, size_),
+                               ratios.get(matches - mismatched_ / 2, matches), prefix, p);
+  }
+
+ private:
+  const std::uint64_t* masks_;
+  const char* text_;
+  std::size_t size_;
+  std::size_t d_;
+  std::uint64_t window_;
+  std::uint64_t taken_ = 0;    // matched query positions, unpaired ones once pairing starts
+  std::uint64_t matched_ = 0;  // matched candidate positions
+  std::size_t matches_ = 0;
+  std::size_t mismatched_ = 0;
+};
+
+// The batch's access to the matcher's fast path.
+struct JaroWinklerBatchScorer {
+  // Scores one ASCII candidate of 1 to 64 bytes.
+  template <bool kFold>
+  static double one(const JaroWinklerBatch& matcher, std::string_view candidate,
+                    const SmallRatios& ratios) {
+    JaroWinklerScan<kFold> scan(matcher.masks_.data(), candidate, matcher.query_chars_);
+    for (std::size_t i = 0; i < candidate.size(); ++i) scan.step(i);
+    for (std::size_t i = 0; i < candidate.size(); ++i) scan.pair_at(i);
+    return scan.score(matcher.query_chars_, matcher.p_, ratios);
+  }
+
+  // Scores two ASCII candidates of 1 to 64 bytes each with their scans interleaved.
+  template <bool kFold>
+  static void two(const JaroWinklerBatch& matcher, std::string_view a, std::string_view b,
+                  double& score_a, double& score_b, const SmallRatios& ratios) {
+    JaroWinklerScan<kFold> scan_a(matcher.masks_.data(), a, matcher.query_chars_);
+    JaroWinklerScan<kFold> scan_b(matcher.masks_.data(), b, matcher.query_chars_);
+    const std::size_t shared = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i < shared; ++i) {
+      scan_a.step(i);
+      scan_b.step(i);
+    }
+    for (std::size_t k = i; k < a.size(); ++k) scan_a.step(k);
+    for (std::size_t k = i; k < b.size(); ++k) scan_b.step(k);
+    // Few matches against long candidates are paired match by match, else
+    // position by position.
+    const std::size_t walks = std::max(scan_a.matches(), scan_b.matches());
+    if (walks * 4 <= shared) {
+      for (std::size_t k = 0; k < walks; ++k) {
+        scan_a.pair_next();
+        scan_b.pair_next();
+      }
+    } else {
+      for (i = 0; i < shared; ++i) {
+        scan_a.pair_at(i);
+        scan_b.pair_at(i);
+      }
+      for (std::size_t k = i; k < a.size(); ++k) scan_a.pair_at(k);
+      for (std::size_t k = i; k < b.size(); ++k) scan_b.pair_at(k);
+    }
+    score_a = scan_a.score(matcher.query_chars_, matcher.p_, ratios);
+    score_b = scan_b.score(matcher.query_chars_, matcher.p_, ratios);
+  }
+
+  // Fills `out` with the similarity of each candidate against a fast query.
+  // Candidates are taken in chunks, and the fast ones of a chunk in order of
+  // length, two at a time: runs of one length make the loops' exits
+  // predictable and pair candidates whose scans end together.
+  template <bool kFold>
+  static void all(const JaroWinklerBatch& matcher, std::span<const std::string_view> candidates,
+                  double* out) {
+    const SmallRatios& ratios = SmallRatios::instance();
+    constexpr std::size_t kChunk = 2048;
+    std::array<std::uint8_t, kChunk> length;  // 0 for a candidate off the fast path
+    std::array<std::uint16_t, kChunk> order;
+    for (std::size_t start = 0; start < candidates.size(); start += kChunk) {
+      const std::size_t count = std::min(kChunk, candidates.size() - start);
+      const std::string_view* chunk = candidates.data() + start;
+      double* chunk_out = out + start;
+      std::array<std::uint16_t, 66> first{};  // where each length's run starts in `order`
+      for (std::size_t k = 0; k < count; ++k) {
+        const std::string_view candidate = chunk[k];
+        const bool fast = !candidate.empty() && candidate.size() <= 64 && is_ascii(candidate);
+        length[k] = static_cast<std::uint8_t>(fast ? candidate.size() : 0);
+        // The query is not empty here, so only an empty candidate scores 0.0 at once.
+        if (!fast) chunk_out[k] = candidate.empty() ? 0.0 : matcher.score_by_pair(candidate);
+        ++first[length[k] + 1];
+      }
+      for (std::size_t n = 1; n < first.size(); ++n) {
+        first[n] = static_cast<std::uint16_t>(first[n] + first[n - 1]);
+      }
+      for (std::size_t k = 0; k < count; ++k) {
+        order[first[length[k]]++] = static_cast<std::uint16_t>(k);
+      }
+      // `first[0]` now ends the run of candidates off the fast path, scored above.
+      std::size_t k = first[0];
+      for (; k + 1 < count; k += 2) {
+        two<kFold>(matcher, chunk[order[k]], chunk[order[k + 1]], chunk_out[order[k]],
+                   chunk_out[order[k + 1]], ratios);
+      }
+      if (k < count) chunk_out[order[k]] = one<kFold>(matcher, chunk[order[k]], ratios);
+    }
+  }
+
+  // Fills `out` with the similarity of each candidate, in order.
+  static void fill(const JaroWinklerBatch& matcher, std::span<const std::string_view> candidates,
+                   double* out) {
+    if (!matcher.fast_) {
+      for (std::size_t k = 0; k < candidates.size(); ++k) {
+        out[k] = matcher.similarity(candidates[k]);
+      }
+    } else if (matcher.case_insensitive_) {
+      all<true>(matcher, candidates, out);
+    } else {
+      all<false>(matcher, candidates, out);
+    }
+  }
+};
+
+}  // namespace detail
 
 Result<JaroWinklerBatch> JaroWinklerBatch::create(std::string_view query, std::optional<double> p,
                                                   std::optional<bool> case_insensitive) {
@@ -34,8 +240,8 @@ Result<JaroWinklerBatch> JaroWinklerBatch::create(std::string_view query, std::o
     if (!query.empty() && query.size() <= 64) {
       matcher.query_folded_.resize(query.size());
       for (std::size_t j = 0; j < query.size(); ++j) {
-        const unsigned char byte =
-            fold_ascii(static_cast<unsigned char>(query[j]), matcher.case_insensitive_);
+        const auto byte = static_cast<unsigned char>(
+            matcher.case_insensitive_ ? fold_byte<true>(query[j]) : fold_byte<false>(query[j]));
         matcher.query_folded_[j] = static_cast<char>(byte);
         matcher.masks_[byte] |= std::uint64_t{1} << j;
       }
@@ -50,56 +256,17 @@ double JaroWinklerBatch::similarity(std::string_view candidate) const {
   if (query_chars_ == 0) return candidate.empty() ? 1.0 : 0.0;
   if (candidate.empty()) return 0.0;
   if (!fast_ || candidate.size() > 64 || !detail::is_ascii(candidate)) {
-    auto result = jaro_winkler(query_text_, candidate, p_, std::nullopt, case_insensitive_,
-                               std::nullopt);
-    return result ? result.value() : 0.0;
+    return score_by_pair(candidate);
   }
-  return case_insensitive_ ? score_fast<true>(candidate) : score_fast<false>(candidate);
+  const detail::SmallRatios& ratios = detail::SmallRatios::instance();
+  return case_insensitive_ ? detail::JaroWinklerBatchScorer::one<true>(*this, candidate, ratios)
+                           : detail::JaroWinklerBatchScorer::one<false>(*this, candidate, ratios);
 }
 
-template <bool kFold>
-double JaroWinklerBatch::score_fast(std::string_view candidate) const {
-  const auto fold = [](char byte) {
-    const auto b = static_cast<unsigned char>(byte);
-    return kFold ? fold_ascii(b, true) : b;
-  };
-  const std::size_t nq = query_chars_;
-  const std::size_t nc = candidate.size();
-  const std::size_t half = std::max(nq, nc) / 2;
-  const std::size_t d = half > 0 ? half - 1 : 0;
-  std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
-  std::uint64_t fq = 0;
-  std::uint64_t fc = 0;
-  std::size_t matches = 0;  // the population count of fc, kept as it grows
-  for (std::size_t i = 0; i < nc; ++i) {
-    const std::uint64_t free = masks_[fold(candidate[i])] & ~fq & window;
-    // Branch-free: whether a byte matches is close to a coin toss.
-    const std::uint64_t lowest = free & (~free + 1);
-    const std::uint64_t matched = lowest != 0;
-    fq |= lowest;
-    fc |= matched << i;
-    matches += static_cast<std::size_t>(matched);
-    window = (window << 1) | (i < d);
-  }
-  if (matches == 0) return 0.0;
-
-  std::size_t mismatched = 0;
-  while (fc != 0) {
-    const auto i = static_cast<std::size_t>(std::countr_zero(fc));
-    const auto j = static_cast<std::size_t>(std::countr_zero(fq));
-    mismatched += fold(candidate[i]) != static_cast<unsigned char>(query_folded_[j]);
-    fc &= fc - 1;
-    fq &= fq - 1;
-  }
-  const std::size_t limit = std::min({nq, nc, std::size_t{4}});
-  std::size_t prefix = 0;
-  while (prefix < limit && fold(candidate[prefix]) == static_cast<unsigned char>(query_folded_[prefix])) {
-    ++prefix;
-  }
-  // Every count is at most 64, so the quotients come from the table.
-  const detail::SmallRatios& ratios = detail::SmallRatios::instance();
-  return detail::winkler_from_ratios(ratios.get(matches, nq), ratios.get(matches, nc),
-                                     ratios.get(matches - mismatched / 2, matches), prefix, p_);
+double JaroWinklerBatch::score_by_pair(std::string_view candidate) const {
+  auto result =
+      jaro_winkler(query_text_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
+  return result ? result.value() : 0.0;
 }
 
 Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
@@ -108,11 +275,8 @@ Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
                                                std::optional<bool> case_insensitive) {
   auto matcher = JaroWinklerBatch::create(query, p, case_insensitive);
   if (!matcher) return matcher.error();
-  std::vector<double> similarities;
-  similarities.reserve(candidates.size());
-  for (std::string_view candidate : candidates) {
-    similarities.push_back(matcher.value().similarity(candidate));
-  }
+  std::vector<double> similarities(candidates.size());
+  detail::JaroWinklerBatchScorer::fill(matcher.value(), candidates, similarities.data());
   return similarities;
 }
 

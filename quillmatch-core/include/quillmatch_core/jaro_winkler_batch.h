@@ -15,6 +15,10 @@
 
 namespace quillmatch_core {
 
+namespace detail {
+struct JaroWinklerBatchScorer;
+}  // namespace detail
+
 // Scores candidates against one query with the similarity of `jaro_winkler`
 // (no limit, no cut-off). The prefix scale is checked once, when built.
 class JaroWinklerBatch {
@@ -30,11 +34,12 @@ class JaroWinklerBatch {
   double similarity(std::string_view candidate) const;
 
  private:
+  friend struct detail::JaroWinklerBatchScorer;  // the fast path, one or two at a time
+
   JaroWinklerBatch() = default;
 
-  // Scores an ASCII candidate of 1 to 64 bytes against a fast query.
-  template <bool kFold>
-  double score_fast(std::string_view candidate) const;
+  // Returns the pair measure's similarity of the query and `candidate`.
+  double score_by_pair(std::string_view candidate) const;
 
   std::string query_folded_;  // ASCII-lower-cased query bytes when fast
   std::string query_text_;    // the query as given
