@@ -25,15 +25,6 @@ constexpr FunctionDescription kLevenshteinBatch{"levenshtein_batch", kDistancePa
 constexpr FunctionDescription kDamerauBatch{"damerau_batch", kDistanceParameters, 2};
 constexpr FunctionDescription kJaroWinklerBatch{"jaro_winkler_batch", kSimilarityParameters, 2};
 
-// Returns the plain views the core reads, one per candidate. Touches no
-// Python object, so it may run without the lock.
-std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates) {
-  std::vector<std::string_view> views;
-  views.reserve(candidates.size());
-  for (const PyBackedStr& candidate : candidates) views.push_back(candidate.view());
-  return views;
-}
-
 // Releases the bytes references behind the views, before the result list is
 // built. Must run with the lock held.
 void release_texts(PyBackedStr& query, std::vector<PyBackedStr>& candidates) {

@@ -433,21 +433,25 @@ PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
 
 PyBackedStr::PyBackedStr(PyRef bytes) : bytes_(std::move(bytes)), view_(bytes_view(bytes_.get())) {}
 
-PyResult<std::string> extract_owned_text(PyObject* object) {
+std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates) {
+  std::vector<std::string_view> views;
+  views.reserve(candidates.size());
+  for (const PyBackedStr& candidate : candidates) views.push_back(candidate.view());
+  return views;
+}
+
+std::optional<PyErr> extract_owned_text(PyObject* object, std::string& out) {
   auto bytes = utf8_bytes(object);
   if (!bytes.ok()) return std::move(bytes.error());
-  return std::string(bytes_view(bytes.value().get()));
+  out.assign(bytes_view(bytes.value().get()));
+  return std::nullopt;
 }
 
 void Arguments::required_text(std::size_t index, std::string& out) {
   if (error_) return;
-  auto bytes = utf8_bytes(borrowed_slots_[index]);
-  if (!bytes.ok()) {
-    error_.emplace(argument_extraction_error(description_.parameters[index],
-                                             std::move(bytes.error())));
-    return;
+  if (auto error = extract_owned_text(borrowed_slots_[index], out)) {
+    error_.emplace(argument_extraction_error(description_.parameters[index], std::move(*error)));
   }
-  out.assign(bytes_view(bytes.value().get()));
 }
 
 PyResult<PyBackedStr> extract_text_view(PyObject* object) {

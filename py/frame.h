@@ -140,12 +140,18 @@ class PyBackedStr {
   std::string_view view_;
 };
 
+// Returns the plain views (pointer, byte length) that a batch hands to the
+// core, one per candidate. Touches no Python object, so it may run without
+// the lock.
+std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates);
+
 // Conversions of one argument. Each takes a borrowed object, other than
 // `None` for the optional kinds, and gives the value or the `PyErr`.
 
-// A `str` (or subclass) as an owned UTF-8 copy; a lone surrogate gives the
-// interpreter's `UnicodeEncodeError`.
-PyResult<std::string> extract_owned_text(PyObject* object);
+// A `str` (or subclass) as an owned UTF-8 copy written into `out` (a short
+// string moved through a result would cost a copy call per move); a lone
+// surrogate gives the interpreter's `UnicodeEncodeError`.
+std::optional<PyErr> extract_owned_text(PyObject* object, std::string& out);
 // A `str` (or subclass) as a `PyBackedStr`, without copying the UTF-8 bytes.
 PyResult<PyBackedStr> extract_text_view(PyObject* object);
 // An `int`, `bool` or object with `__index__` as a machine word.
@@ -187,9 +193,8 @@ class Arguments {
     return take(index, extract(borrowed_slots_[index]));
   }
 
-  // A required `str` parameter as an owned UTF-8 copy, written straight into
-  // `out` (as `extract_owned_text` would give it): a short string moved
-  // through a result costs a copy call per move.
+  // A required `str` parameter as an owned UTF-8 copy in `out`, through
+  // `extract_owned_text`.
   void required_text(std::size_t index, std::string& out);
 
   // An optional parameter; empty or `None` is absent and is not converted.

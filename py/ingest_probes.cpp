@@ -39,10 +39,7 @@ PyResult<PyRef> ingest_borrow_and_deref(PyObject* args, PyObject* kwargs) {
   // the machine word it is.
   std::size_t total = 0;
   if (!candidates.empty()) {
-    std::vector<std::string_view> views;
-    views.reserve(candidates.size());
-    for (const PyBackedStr& candidate : candidates) views.push_back(candidate.view());
-    for (std::string_view view : views) total += view.size();
+    for (std::string_view view : plain_views(candidates)) total += view.size();
   }
   return new_int(total);
 }
