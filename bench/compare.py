@@ -165,6 +165,7 @@ def implementations() -> tuple[dict[str, list[Impl]], dict[str, str]]:
 
 LOWER = "abcdefghijklmnopqrstuvwxyz"
 MIXED = "abcdeéüßçñ日本語東京大阪カタ"
+LATIN1_LETTERS = "àáâäçèéêëìíîïñòóôöùúûüýÿß"
 
 
 def mutate(rng: random.Random, text: str, edits: int, alphabet: str = LOWER) -> str:
@@ -211,6 +212,18 @@ def word_candidates(rng: random.Random, words: list[str], count: int) -> list[st
     out = list(words)
     while len(out) < count:
         out.extend(mutate(rng, w, 1) for w in words[: count - len(out)])
+    return out
+
+
+def accented(rng: random.Random, words: list[str], share: float) -> list[str]:
+    """The words with one letter of `share` of them replaced by a Latin-1
+    letter, as in a list of names or of French and German words."""
+    out = []
+    for word in words:
+        if word and rng.random() < share:
+            at = rng.randrange(len(word))
+            word = word[:at] + rng.choice(LATIN1_LETTERS) + word[at + 1:]
+        out.append(word)
     return out
 
 
@@ -276,6 +289,14 @@ def workloads(quick: bool) -> list[Workload]:
                             rounds=(3 if size >= 1000000 else 7) if quick else
                             (5 if size >= 1000000 else 15)))
     count = 20000 if quick else 100000
+    # A generator of their own, so that the other workloads' inputs stay as
+    # they were before these two rows existed.
+    mixed_rng = random.Random(20261209)
+    mixed_words = accented(mixed_rng, word_candidates(mixed_rng, words, count), 0.3)
+    for name, mixed_query in (("ASCII query", query), ("accented query", "joséphine")):
+        out.append(Workload(f"batch: {count:,} words, 30% accented, {name}", "batch", MEASURES,
+                            query=mixed_query, candidates=mixed_words,
+                            rounds=7 if quick else 15))
     sentence_query = sentence_candidates(rng, words, 1)[0]
     out.append(Workload(f"batch: {count:,} ~60-char", "batch", MEASURES, query=sentence_query,
                         candidates=sentence_candidates(rng, words, count),
@@ -371,13 +392,13 @@ def format_ns(ns: float) -> str:
 def print_table(measure: str, rows: list[dict], peers: list[str]) -> None:
     print(f"\n== {MEASURE_TITLES[measure]} (ns per pair or candidate; "
           f"x = peer time / quillmatch time)")
-    header = f"{'workload':34}{'quillmatch':>12}"
+    header = f"{'workload':50}{'quillmatch':>12}"
     for peer in peers:
         header += f"{peer:>24}"
     print(header)
     for row in rows:
         ns = row["ns_per_item"]
-        line = f"{row['workload']:34}{format_ns(ns['quillmatch']):>12}"
+        line = f"{row['workload']:50}{format_ns(ns['quillmatch']):>12}"
         for peer in peers:
             if peer not in ns:
                 line += f"{'-':>24}"
@@ -433,9 +454,15 @@ def main() -> int:
     parser.add_argument("--quick", action="store_true", help="smaller inputs, fewer rounds (<1 min)")
     parser.add_argument("--out", type=Path, default=ROOT / "bench" / "results")
     parser.add_argument("--only", default="", help="run only workloads whose name contains this")
+    parser.add_argument("--peers", default="",
+                        help="comma-separated peers to time (default: every one installed)")
     args = parser.parse_args()
 
     impls, versions = implementations()
+    if args.peers:
+        keep = {"quillmatch", *args.peers.split(",")}
+        impls = {m: [i for i in found if i.name.rstrip("*") in keep] for m, found in impls.items()}
+        versions = {k: v for k, v in versions.items() if k in keep}
     budget = 0.004 if args.quick else 0.01
     report = {
         "machine": {"cpu": cpu_model(), "python": platform.python_version(),
