@@ -23,6 +23,7 @@ import gc
 import importlib
 import importlib.metadata
 import json
+import operator
 import os
 import platform
 import random
@@ -329,8 +330,25 @@ def agree(expected: list, got: list) -> tuple[bool, str]:
     return False, f"{len(bad)} differ, first at {i}: {expected[i]!r} vs {got[i]!r}"
 
 
+def floor_runners(impl: Impl, workload: Workload) -> dict[str, Callable[[], object]]:
+    """The calls that set the floor of a row: what quillmatch cannot avoid
+    paying whatever its scans cost. For pairs, the same call on two empty
+    strings (parsing, the two UTF-8 copies, the result object) and, below it,
+    a C function that does nothing with its two arguments; for batches, taking
+    the candidates in as a batch does, without scoring them."""
+    if workload.kind == "batch":
+        candidates = workload.candidates
+        return {"floor": lambda: quillmatch._ingest_borrow_and_deref(candidates)}
+    pairs = workload.pairs
+    f = (impl.pair_folded or folded(impl.pair)) if workload.folded else impl.pair
+    noop = operator.is_
+    return {"floor": lambda: [f("", "") for _a, _b in pairs],
+            "no-op C call": lambda: [noop(a, b) for a, b in pairs]}
+
+
 def time_workload(workload: Workload, impls: list[Impl], budget: float) -> dict:
-    """Returns {impl name: ns per item} and the check outcomes."""
+    """Returns {impl name: ns per item}, the floors of the row (see
+    `floor_runners`) and the check outcomes."""
     runs = [runner(impl, workload) for impl in impls]
     # Also warms every path up.
     results = [impl.as_list(run()) if workload.kind == "batch" else run()
@@ -338,6 +356,8 @@ def time_workload(workload: Workload, impls: list[Impl], budget: float) -> dict:
     checks = {}
     for impl, result in zip(impls[1:], results[1:]):
         checks[impl.name] = agree(results[0], result) if impl.checked else (None, "not the same measure")
+    floors = floor_runners(impls[0], workload)
+    runs += list(floors.values())
 
     # Loops per round, so that each round of each implementation lasts about
     # `budget` seconds (at least one loop); implementations slower than that
@@ -367,7 +387,8 @@ def time_workload(workload: Workload, impls: list[Impl], budget: float) -> dict:
         if gc_was_enabled:
             gc.enable()
     ns = {impl.name: best[k] / workload.items for k, impl in enumerate(impls)}
-    return {"ns_per_item": ns, "checks": checks}
+    floor_ns = {name: best[len(impls) + k] / workload.items for k, name in enumerate(floors)}
+    return {"ns_per_item": ns, "floor_ns": floor_ns, "checks": checks}
 
 
 def cpu_model() -> str:
@@ -408,6 +429,23 @@ def print_table(measure: str, rows: list[dict], peers: list[str]) -> None:
             mark = "" if ok is not False else " !"
             line += f"{format_ns(ns[peer]) + f' {ratio:6.2f}x' + mark:>24}"
         print(line)
+
+
+def print_floors(measure: str, rows: list[dict]) -> None:
+    """Prints how far each row is from its floor: quillmatch's time less the
+    floor's, and the ratio rapidfuzz would show if quillmatch's scans cost
+    nothing (rapidfuzz time / floor time)."""
+    print(f"\n-- {MEASURE_TITLES[measure]}: floors (pairs: the call on two empty "
+          f"strings, and a no-op C call; batches: the intake probe)")
+    print(f"{'workload':50}{'quillmatch':>12}{'floor':>12}{'above it':>12}"
+          f"{'ceiling':>10}{'no-op C':>12}")
+    for row in rows:
+        ns, floor = row["ns_per_item"], row["floor_ns"]
+        ceiling = f"{ns['rapidfuzz'] / floor['floor']:.2f}x" if "rapidfuzz" in ns else "-"
+        noop = format_ns(floor["no-op C call"]) if "no-op C call" in floor else "-"
+        print(f"{row['workload']:50}{format_ns(ns['quillmatch']):>12}"
+              f"{format_ns(floor['floor']):>12}{format_ns(ns['quillmatch'] - floor['floor']):>12}"
+              f"{ceiling:>10}{noop:>12}")
 
 
 def plot(report: dict, path: Path) -> None:
@@ -489,6 +527,7 @@ def main() -> int:
     for measure in MEASURES:
         rows = [w for w in report["workloads"] if w["measure"] == measure]
         print_table(measure, rows, report["peers"][measure])
+        print_floors(measure, rows)
     print(f"\n({time.perf_counter() - started:.0f} s; {report['machine']['cpu']}, "
           f"Python {report['machine']['python']}; versions: "
           + ", ".join(f"{k} {v}" for k, v in versions.items()) + ")")
