@@ -56,6 +56,8 @@ def load_words(path: "pathlib.Path | str" = WORDS) -> list[tuple[str, int]]:
             if not line.strip() or line.startswith("#"):
                 continue
             word, tab, level = line.partition("\t")
+            if not word.strip():
+                continue
             try:
                 entries.append((word.strip(), int(level) if tab else NO_LEVEL))
             except ValueError:
