@@ -173,7 +173,8 @@ def make_parser() -> argparse.ArgumentParser:
         prog="did_you_mean.py",
         description="Suggests corrections for misspelt words, ranked by OSA distance, "
                     "then by how common the word is, then by Jaro-Winkler similarity.",
-        epilog="Exit status: 0 on success, 2 for bad arguments or an unreadable word list.")
+        epilog="Exit status: 0 on success, 2 for bad arguments or an unreadable word list, "
+               "1 for standard input that is not text.")
     parser.add_argument("words", nargs="*", metavar="WORD",
                         help="words to correct (default: one per line from standard input)")
     parser.add_argument("--top", type=positive, default=3, metavar="N",
@@ -207,6 +208,9 @@ def main(argv: list[str], stdin: Optional[TextIO] = None) -> int:
     args = parser.parse_args(argv)
     if any(not word.strip() for word in args.words):
         parser.error("a word to correct may not be empty")
+    for word in args.words:
+        if not is_text(word):
+            parser.error(f"not valid text in the locale's encoding: {word!r}")
     try:
         entries = load_words(args.word_file)
     except (OSError, UnicodeDecodeError, ValueError) as error:
@@ -218,9 +222,24 @@ def main(argv: list[str], stdin: Optional[TextIO] = None) -> int:
         lines = map(operator.methodcaller("strip"), stdin or sys.stdin)
         queries = filter(None, lines)
     output = format_json if args.json else format_text
-    for query in queries:
-        print(output(query, suggester.suggest(query, args.top)), flush=not args.words)
+    try:
+        for query in queries:
+            if not is_text(query):
+                raise UnicodeError(f"not valid text in the locale's encoding: {query!r}")
+            print(output(query, suggester.suggest(query, args.top)), flush=not args.words)
+    except UnicodeError as error:  # standard input that does not decode
+        print(f"{parser.prog}: error: {error}", file=sys.stderr)
+        return 1
     return 0
+
+
+def is_text(word: str) -> bool:
+    """False for a str holding lone surrogates (undecodable bytes of argv)."""
+    try:
+        word.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
 
 
 if __name__ == "__main__":

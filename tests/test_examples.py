@@ -131,6 +131,8 @@ def test_did_you_mean_command_line(tmp_path):
     assert code == 0
     assert out == ("'the': did you mean the (0, 1.000)?\n"
                    f"'Teh': did you mean The (1, {jaro_winkler_ref('Teh', 'The'):.3f})?\n")
+    code, out, err = run_cli(example, ["--words", str(words)], stdin="the\ncaf\udce9\n")
+    assert (code, out.count("\n")) == (1, 1) and "'caf\\udce9'" in err
     bad_level = tmp_path / "bad.tsv"
     bad_level.write_text("word\tcommon\n", encoding="utf-8")
     for argv, message in [
@@ -140,6 +142,7 @@ def test_did_you_mean_command_line(tmp_path):
         (["--words", str(tmp_path / "none"), "x"], "cannot read the word list"),
         (["--words", str(bad_level), "x"], "bad.tsv:1: level 'common' is not an integer"),
         (["--colour", "x"], "unrecognized arguments: --colour"),
+        (["ok", "caf\udce9"], "not valid text in the locale's encoding: 'caf\\udce9'"),
     ]:
         code, out, err = run_cli(example, argv)
         assert (code, out) == (2, ""), argv
