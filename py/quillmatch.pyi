@@ -3,7 +3,26 @@
 # package quillmatch-stubs (mypy, which ignores a lone .pyi in site-packages).
 from __future__ import annotations
 
-from typing import Optional, Sequence
+from typing import Iterator, Optional, Protocol, Sequence, Union
+
+class _StrArrayLike(Protocol):
+    """What a batch takes besides a Sequence[str]: an object indexed by int
+    and iterated, giving str (a NumPy array of str, whose type is no
+    Sequence to the type checker). Written without NumPy, so that checking
+    needs no NumPy installed."""
+
+    def __getitem__(self, index: int, /) -> str: ...
+    def __iter__(self) -> Iterator[str]: ...
+
+class _NumpyBoolLike(Protocol):
+    """numpy.bool_, without NumPy: a scalar with __bool__ and item() giving
+    bool. An int has no item(), so 0 and 1 stay rejected, as at run time."""
+
+    def __bool__(self, /) -> bool: ...
+    def item(self, /) -> bool: ...
+
+_Flag = Union[bool, _NumpyBoolLike]
+_Candidates = Union[Sequence[str], _StrArrayLike]
 
 __all__ = [
     "levenshtein_bp",
@@ -21,7 +40,7 @@ def levenshtein_bp(
     str_1: str,
     str_2: str,
     max_len: Optional[int] = None,
-    case_insensitive: Optional[bool] = None,
+    case_insensitive: Optional[_Flag] = None,
     score_cutoff: Optional[int] = None,
 ) -> int:
     """Levenshtein distance (insertions, deletions, substitutions of code points).
@@ -35,7 +54,7 @@ def damerau_bp(
     str_1: str,
     str_2: str,
     max_len: Optional[int] = None,
-    case_insensitive: Optional[bool] = None,
+    case_insensitive: Optional[_Flag] = None,
     score_cutoff: Optional[int] = None,
 ) -> int:
     """Restricted Damerau (optimal string alignment) distance: Levenshtein
@@ -49,7 +68,7 @@ def jaro_winkler_similarity(
     str_2: str,
     p: Optional[float] = None,
     max_len: Optional[int] = None,
-    case_insensitive: Optional[bool] = None,
+    case_insensitive: Optional[_Flag] = None,
     score_cutoff: Optional[float] = None,
 ) -> float:
     """Jaro-Winkler similarity from 0.0 to 1.0.
@@ -61,8 +80,8 @@ def jaro_winkler_similarity(
 
 def levenshtein_batch(
     query: str,
-    candidates: Sequence[str],
-    case_insensitive: Optional[bool] = None,
+    candidates: _Candidates,
+    case_insensitive: Optional[_Flag] = None,
 ) -> list[int]:
     """levenshtein_bp(query, c, case_insensitive=...) for every candidate c, in
     order, except that an empty query gives the length of c as passed, even
@@ -72,22 +91,22 @@ def levenshtein_batch(
 
 def damerau_batch(
     query: str,
-    candidates: Sequence[str],
-    case_insensitive: Optional[bool] = None,
+    candidates: _Candidates,
+    case_insensitive: Optional[_Flag] = None,
 ) -> list[int]:
     """As levenshtein_batch, with damerau_bp(query, c, case_insensitive=...)."""
 
 def jaro_winkler_batch(
     query: str,
-    candidates: Sequence[str],
+    candidates: _Candidates,
     p: Optional[float] = None,
-    case_insensitive: Optional[bool] = None,
+    case_insensitive: Optional[_Flag] = None,
 ) -> list[float]:
     """jaro_winkler_similarity(query, c, p=..., case_insensitive=...) for every
     candidate c, in order. The interpreter lock is released from 10000
     candidates; candidates must not be a str itself.
     """
 
-def _ingest_owned(candidates: Sequence[str]) -> int: ...
-def _ingest_borrow(candidates: Sequence[str]) -> int: ...
-def _ingest_borrow_and_deref(candidates: Sequence[str]) -> int: ...
+def _ingest_owned(candidates: _Candidates) -> int: ...
+def _ingest_borrow(candidates: _Candidates) -> int: ...
+def _ingest_borrow_and_deref(candidates: _Candidates) -> int: ...

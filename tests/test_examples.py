@@ -4,6 +4,7 @@ import contextlib
 import doctest
 import importlib.util
 import io
+import json
 import pathlib
 import re
 import shutil
@@ -54,21 +55,98 @@ SUGGESTIONS = [
     ("definately", "definitely"),
     ("accomodate", "accommodate"),
     ("Febuary", "February"),
+    ("teh", "the"),  # one swap; "tea" and "ten" are one substitution and as common
 ]
 
 
 def test_did_you_mean_suggests_the_right_word():
     example = load_example("did_you_mean")
-    words = example.load_words()
+    suggester = example.Suggester(example.load_words())
     for query, best in SUGGESTIONS:
-        suggestions = example.suggest(query, words)
-        assert suggestions[0][0] == best
-        word, distance, similarity = suggestions[0]
+        word, distance, similarity = suggester.suggest(query)[0]
+        assert word == best
         assert distance == osa_ref(query.lower(), word.lower())
         assert similarity == jaro_winkler_ref(query.lower(), word.lower())
     code, output = run_main(example, ["recieve"])
     assert code == 0
     assert output.startswith("'recieve': did you mean receive (1, ")
+
+
+def ranked_by_reference(entries, query, count, case_sensitive):
+    fold = (lambda s: s) if case_sensitive else str.lower
+    best = {}  # one entry per compared form: the lowest level, then the first
+    for order, (word, level) in enumerate(entries):
+        if fold(word) not in best or level < best[fold(word)][0]:
+            best[fold(word)] = (level, order, word)
+    q = fold(query)
+    keys = sorted((quillmatch.damerau_bp(q, f), level,
+                   quillmatch.damerau_bp(q, f) - quillmatch.levenshtein_bp(q, f),
+                   -quillmatch.jaro_winkler_similarity(q, f), order, word)
+                  for f, (level, order, word) in best.items())
+    return [(k[-1], k[0], -k[3]) for k in keys[:count]]
+
+
+def test_did_you_mean_ranks_as_scoring_every_word():
+    example = load_example("did_you_mean")
+    entries = example.load_words()[::97] + [("Kitten", 50), ("kitten", 60), ("x" * 300, 10)]
+    queries = ["kitten", "KITEN", "teh", "a", "acommodation", "x" * 290, "é" * 12, "x" * 64]
+    for case_sensitive in (False, True):
+        suggester = example.Suggester(entries, case_sensitive=case_sensitive)
+        for query in queries:
+            for count in (1, 3, 40):
+                assert [tuple(s) for s in suggester.suggest(query, count)] == \
+                    ranked_by_reference(entries, query, count, case_sensitive), (query, count)
+    tiny = example.Suggester([("ab", 1), ("abcdefgh", 1)])
+    assert [s.word for s in tiny.suggest("abc", 5)] == ["ab", "abcdefgh"]
+
+
+def run_cli(example, argv, stdin=""):
+    """Runs main(); returns (exit status, standard output, standard error)."""
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        try:
+            code = example.main(argv, io.StringIO(stdin))
+        except SystemExit as stop:
+            code = stop.code
+    return code, out.getvalue(), err.getvalue()
+
+
+def test_did_you_mean_command_line(tmp_path):
+    example = load_example("did_you_mean")
+    code, out, _ = run_cli(example, ["--help"])
+    assert code == 0 and out.startswith("usage: did_you_mean.py") and "--case-sensitive" in out
+    words = tmp_path / "words.tsv"
+    words.write_text("# a comment\nThe\t20\nthe\t30\ntea\t20\n\nten\nteh's\t40\n", encoding="utf-8")
+    code, out, _ = run_cli(example, ["--words", str(words), "--json", "--top", "2", "teh", "Tehs"])
+    assert code == 0
+    assert [json.loads(line) for line in out.splitlines()] == [
+        {"query": "teh", "suggestions": [
+            {"word": "The", "distance": 1, "similarity": jaro_winkler_ref("teh", "the")},
+            {"word": "tea", "distance": 1, "similarity": jaro_winkler_ref("teh", "tea")}]},
+        {"query": "Tehs", "suggestions": [
+            {"word": "teh's", "distance": 1, "similarity": jaro_winkler_ref("tehs", "teh's")},
+            {"word": "The", "distance": 2, "similarity": jaro_winkler_ref("tehs", "the")}]}]
+    code, out, _ = run_cli(example, ["--words", str(words), "--case-sensitive", "--top", "1"],
+                           stdin="the\n\n  Teh \n")
+    assert code == 0
+    assert out == ("'the': did you mean the (0, 1.000)?\n"
+                   f"'Teh': did you mean The (1, {jaro_winkler_ref('Teh', 'The'):.3f})?\n")
+    code, out, err = run_cli(example, ["--words", str(words)], stdin="the\ncaf\udce9\n")
+    assert (code, out.count("\n")) == (1, 1) and "'caf\\udce9'" in err
+    bad_level = tmp_path / "bad.tsv"
+    bad_level.write_text("word\tcommon\n", encoding="utf-8")
+    for argv, message in [
+        ([""], "a word to correct may not be empty"),
+        (["--top", "0", "x"], "argument --top: must be at least 1: '0'"),
+        (["--top", "x", "y"], "argument --top: invalid positive value: 'x'"),
+        (["--words", str(tmp_path / "none"), "x"], "cannot read the word list"),
+        (["--words", str(bad_level), "x"], "bad.tsv:1: level 'common' is not an integer"),
+        (["--colour", "x"], "unrecognized arguments: --colour"),
+        (["ok", "caf\udce9"], "not valid text in the locale's encoding: 'caf\\udce9'"),
+    ]:
+        code, out, err = run_cli(example, argv)
+        assert (code, out) == (2, ""), argv
+        assert err.startswith("usage: did_you_mean.py") and message in err, err
 
 
 # dedupe_threads -------------------------------------------------------------

@@ -37,18 +37,18 @@ def stub_all():
 
 # Parameter annotations and return annotation of each function, as written.
 EXPECTED = {
-    "levenshtein_bp": (["str", "str", "Optional[int]", "Optional[bool]", "Optional[int]"], "int"),
-    "damerau_bp": (["str", "str", "Optional[int]", "Optional[bool]", "Optional[int]"], "int"),
+    "levenshtein_bp": (["str", "str", "Optional[int]", "Optional[_Flag]", "Optional[int]"], "int"),
+    "damerau_bp": (["str", "str", "Optional[int]", "Optional[_Flag]", "Optional[int]"], "int"),
     "jaro_winkler_similarity": (
-        ["str", "str", "Optional[float]", "Optional[int]", "Optional[bool]", "Optional[float]"],
+        ["str", "str", "Optional[float]", "Optional[int]", "Optional[_Flag]", "Optional[float]"],
         "float"),
-    "levenshtein_batch": (["str", "Sequence[str]", "Optional[bool]"], "list[int]"),
-    "damerau_batch": (["str", "Sequence[str]", "Optional[bool]"], "list[int]"),
-    "jaro_winkler_batch": (["str", "Sequence[str]", "Optional[float]", "Optional[bool]"],
+    "levenshtein_batch": (["str", "_Candidates", "Optional[_Flag]"], "list[int]"),
+    "damerau_batch": (["str", "_Candidates", "Optional[_Flag]"], "list[int]"),
+    "jaro_winkler_batch": (["str", "_Candidates", "Optional[float]", "Optional[_Flag]"],
                            "list[float]"),
-    "_ingest_owned": (["Sequence[str]"], "int"),
-    "_ingest_borrow": (["Sequence[str]"], "int"),
-    "_ingest_borrow_and_deref": (["Sequence[str]"], "int"),
+    "_ingest_owned": (["_Candidates"], "int"),
+    "_ingest_borrow": (["_Candidates"], "int"),
+    "_ingest_borrow_and_deref": (["_Candidates"], "int"),
 }
 
 
@@ -110,6 +110,8 @@ def test_mypy_strict_accepts_the_examples_and_correct_calls(tmp_path):
     good.write_text(textwrap.dedent("""\
         from __future__ import annotations
 
+        from typing import Iterator
+
         import quillmatch
 
         words: list[str] = ["kitten", "sitting"]
@@ -122,9 +124,49 @@ def test_mypy_strict_accepts_the_examples_and_correct_calls(tmp_path):
         os_: list[int] = quillmatch.damerau_batch("kitten", ("a", "b"), case_insensitive=False)
         ss: list[float] = quillmatch.jaro_winkler_batch(query="x", candidates=words, p=None)
         n: int = quillmatch._ingest_borrow_and_deref(words)
+
+        class Array:  # shaped as a NumPy array of str: no Sequence
+            def __getitem__(self, index: int) -> str: return "a"
+            def __iter__(self) -> Iterator[str]: return iter(["a"])
+
+        class Bool:  # shaped as numpy.bool_
+            def __bool__(self) -> bool: return True
+            def item(self) -> bool: return True
+
+        ds = quillmatch.levenshtein_batch("a", Array(), case_insensitive=Bool())
+        d = quillmatch.levenshtein_bp("a", "b", case_insensitive=Bool())
         """))
     code, output = run_mypy(tmp_path, good, *EXAMPLES)
     assert code == 0, output
+
+
+def test_mypy_strict_accepts_numpy_arrays_and_bools(tmp_path):
+    pytest.importorskip("numpy")
+    good = tmp_path / "with_numpy.py"
+    good.write_text(textwrap.dedent("""\
+        from __future__ import annotations
+
+        import numpy as np
+        import numpy.typing as npt
+
+        import quillmatch
+
+        words = np.array(["kitten", "sitting"])
+        typed: npt.NDArray[np.str_] = words
+        ds: list[int] = quillmatch.damerau_batch("kitten", words, case_insensitive=np.bool_(True))
+        ss: list[float] = quillmatch.jaro_winkler_batch("kitten", typed, None, words.any())
+        d: int = quillmatch.levenshtein_bp("a", "A", case_insensitive=np.True_)
+        """))
+    code, output = run_mypy(tmp_path, good)
+    assert code == 0, output
+
+
+def test_stubtest_finds_the_stub_consistent_with_the_module(tmp_path):
+    pytest.importorskip("mypy.stubtest")
+    env = dict(os.environ, MYPYPATH=str(STUB.parent))
+    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "quillmatch"],
+                            capture_output=True, text=True, env=env, cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
 
 
 # Each wrong call and the mypy error code it must draw.
@@ -137,6 +179,8 @@ WRONG_CALLS = [
     ('quillmatch.jaro_winkler_similarity("a", "b", p="x")', "arg-type"),
     ('quillmatch.levenshtein_batch("a", [1, 2])', "list-item"),
     ('quillmatch.damerau_batch("a", {"b"})', "arg-type"),
+    ('quillmatch.damerau_batch("a", {1: "b"})', "arg-type"),  # a dict is refused at run time
+    ('quillmatch.levenshtein_bp("a", "b", case_insensitive=0.0)', "arg-type"),
     ('x: list[int] = quillmatch.jaro_winkler_batch("a", ["b"])', "assignment"),
     ('y: int = quillmatch.jaro_winkler_similarity("a", "b")', "assignment"),
     ('quillmatch.levenshtein_distance("a", "b")', "attr-defined"),
