@@ -489,7 +489,7 @@ def plot(report: dict, path: Path) -> None:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="smaller inputs, fewer rounds (<1 min)")
+    parser.add_argument("--quick", action="store_true", help="smaller inputs, fewer rounds (about a minute and a half)")
     parser.add_argument("--out", type=Path, default=ROOT / "bench" / "results")
     parser.add_argument("--only", default="", help="run only workloads whose name contains this")
     parser.add_argument("--peers", default="",
