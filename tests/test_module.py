@@ -1,5 +1,6 @@
 """The module object: functions, __all__, signatures, the binary's exports."""
 import inspect
+import pathlib
 import shutil
 import subprocess
 
@@ -45,3 +46,21 @@ def test_binary_is_abi3_and_exports_only_the_init_function():
     output = subprocess.run([nm, "-D", "--defined-only", quillmatch.__file__],
                             check=True, capture_output=True, text=True).stdout
     assert [line.split()[-1] for line in output.splitlines()] == ["PyInit_quillmatch"]
+
+
+@pytest.mark.skipif(shutil.which("cmake") is None, reason="needs cmake")
+@pytest.mark.parametrize("gil_disabled", ["0", "1"])
+def test_configuration_refuses_a_free_threaded_interpreter(tmp_path, gil_disabled):
+    # A stand-in interpreter answers the sysconfig question as 3.13t would.
+    python = tmp_path / "python"
+    python.write_text(f"#!/bin/sh\necho {gil_disabled}\n")
+    python.chmod(0o755)
+    check = pathlib.Path(__file__).resolve().parent.parent / "cmake" / "refuse_free_threaded.cmake"
+    script = tmp_path / "check.cmake"
+    script.write_text(f'include("{check.as_posix()}")\nquillmatch_refuse_free_threaded("{python}")\n')
+    result = subprocess.run(["cmake", "-P", script], capture_output=True, text=True)
+    if gil_disabled == "0":
+        assert result.returncode == 0, result.stderr
+    else:
+        assert result.returncode != 0
+        assert "cannot be built for the free-threaded interpreter" in " ".join(result.stderr.split())

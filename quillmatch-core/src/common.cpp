@@ -2,9 +2,10 @@
 // the input preparation every pair measure runs first.
 #include "quillmatch_core/common.h"
 
-#include <charconv>  // std::to_chars
 #include <cmath>
-#include <cstdlib>  // std::abs on the exponent
+#include <cstdio>   // std::snprintf
+#include <cstdlib>  // std::strtod
+#include <cstring>  // std::strchr
 #include <string>
 
 #include "fault_injection.h"
@@ -16,27 +17,69 @@ namespace quillmatch_core {
 
 void internal_fault(const char* message) { throw InternalFault(message); }
 
+namespace {
+
+// True when the decimal `digits` x 10^(exponent - digits + 1) reads back as
+// `magnitude`. The text has no decimal point, so no locale can change its
+// meaning.
+bool reads_back(const std::string& digits, int exponent, double magnitude) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%se%d", digits.c_str(),
+                exponent - static_cast<int>(digits.size()) + 1);
+  return std::strtod(text, nullptr) == magnitude;
+}
+
+// Returns the fewest significant digits that read back as `magnitude` (a
+// finite non-negative double; "0" for zero) and stores the decimal exponent
+// of the first. Of several such digit strings it returns the one nearest to
+// the value, like std::to_chars. At most 17 rounds of snprintf and strtod,
+// no heap use beyond the short strings.
+std::string shortest_digits(double magnitude, int& exponent) {
+  char text[40];
+  for (int precision = 1;; ++precision) {
+    // The C library rounds correctly to `precision` digits; only the digits
+    // and the exponent are read, whatever the locale's decimal point.
+    std::snprintf(text, sizeof text, "%.*e", precision - 1, magnitude);
+    const char* e_at = std::strchr(text, 'e');
+    std::string digits;
+    for (const char* c = text; c != e_at; ++c) {
+      if (*c >= '0' && *c <= '9') digits += *c;
+    }
+    exponent = std::atoi(e_at + 1);
+    if (precision == 17 || reads_back(digits, exponent, magnitude)) return digits;
+    // Below a power of two the doubles lie twice as close as above it, so
+    // the nearest digits can miss while the next ones up still read back.
+    std::string up = digits;
+    int up_exponent = exponent;
+    std::size_t at = up.size();
+    while (at > 0 && up[at - 1] == '9') up[--at] = '0';
+    if (at == 0) {
+      up.insert(up.begin(), '1');
+      up.pop_back();
+      ++up_exponent;
+    } else {
+      ++up[at - 1];
+    }
+    if (reads_back(up, up_exponent, magnitude)) {
+      while (up.size() > 1 && up.back() == '0') up.pop_back();
+      exponent = up_exponent;
+      return up;
+    }
+  }
+}
+
+}  // namespace
+
 std::string format_shortest(double value) {
   if (std::isnan(value)) return "NaN";
   std::string out = std::signbit(value) ? "-" : "";
   const double magnitude = std::fabs(value);
   if (std::isinf(magnitude)) return out + "inf";
 
-  // The shortest scientific form gives the significant digits and the
-  // exponent; the layout is ours.
-  char buffer[64];
-  const auto converted =
-      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
-  const std::string_view scientific(buffer, converted.ptr - buffer);
-  const std::size_t e_at = scientific.find('e');
-  std::string digits;
-  for (char c : scientific.substr(0, e_at)) {
-    if (c != '.') digits += c;
-  }
+  // The shortest digits and their exponent come from the C library; the
+  // layout is ours.
   int exponent = 0;
-  const std::string_view exponent_text = scientific.substr(e_at + 1);
-  std::from_chars(exponent_text.data() + (exponent_text[0] == '+'),
-                  exponent_text.data() + exponent_text.size(), exponent);
+  const std::string digits = shortest_digits(magnitude, exponent);
 
   if (magnitude >= 1e16 || (magnitude != 0.0 && magnitude < 1e-4)) {
     out += digits[0];

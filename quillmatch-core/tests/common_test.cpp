@@ -1,6 +1,7 @@
 // MatchError texts, shortest double formatting and the UTF-8 helpers.
 #include <algorithm>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -125,6 +126,34 @@ TEST(FormatShortestTest, RandomDoublesRoundTrip) {
     const double back = std::strtod(text.c_str(), nullptr);
     ASSERT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text;
   }
+}
+
+// Just below a power of two the doubles lie twice as close as above it,
+// where the nearest digits of a length can miss and the next ones up hit.
+TEST(FormatShortestTest, PowersOfTwoAndTheirNeighbours) {
+  for (int e = -1074; e <= 1023; ++e) {
+    const double p = std::ldexp(1.0, e);
+    for (const double v : {p, std::nextafter(p, 0.0), std::nextafter(p, 2 * p), -p}) {
+      ASSERT_EQ(format_shortest(v), expected_shortest(v)) << "2^" << e;
+    }
+  }
+}
+
+// A decimal comma in the process's locale changes neither the text nor the
+// check that it reads back.
+TEST(FormatShortestTest, DecimalCommaLocale) {
+  const char* found = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"}) {
+    if ((found = std::setlocale(LC_ALL, name)) != nullptr) break;
+  }
+  if (found == nullptr) GTEST_SKIP() << "no locale with a decimal comma installed";
+  const std::string texts[] = {format_shortest(0.3), format_shortest(-1e-5),
+                               format_shortest(0.1 + 0.2), format_shortest(std::ldexp(1.0, -1017))};
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(texts[0], "0.3");
+  EXPECT_EQ(texts[1], "-1e-5");
+  EXPECT_EQ(texts[2], "0.30000000000000004");
+  EXPECT_EQ(texts[3], expected_shortest(std::ldexp(1.0, -1017)));
 }
 
 namespace detail_test {
