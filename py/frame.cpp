@@ -404,26 +404,48 @@ void reserve_hint(std::vector<Element>& elements, Py_ssize_t hint) {
   }
 }
 
+// Appends the UTF-8 form of `item` to `elements`, or gives the error that
+// prevented it. Each element is built in place from its bytes object, as
+// `utf8_bytes` does for one argument: this runs once per candidate, and a
+// view moved through a temporary result costs a store-forwarding stall.
+template <typename Element>
+[[gnu::always_inline]] inline std::optional<PyErr> append_text(PyObject* item,
+                                                               std::vector<Element>& elements) {
+  if (!is_str(item)) return PyErr::cast_error(item, "str");
+  PyRef bytes(PyUnicode_AsUTF8String(item));
+  if (!bytes) return PyErr::fetch();
+  if constexpr (std::is_same_v<Element, PyBackedStr>) {
+    elements.emplace_back(std::move(bytes));
+  } else {
+    elements.emplace_back(bytes_view(bytes.get()));
+  }
+  return std::nullopt;
+}
+
 template <typename Element>
 PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
   if (is_str(object)) return PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (PySequence_Check(object) == 0) return PyErr::cast_error(object, "Sequence");
   std::vector<Element> elements;
+  const bool list = Py_TYPE(object) == &PyList_Type;
+  if (list || Py_TYPE(object) == &PyTuple_Type) {
+    // An exact list or tuple is read by index, the elements its iterator
+    // would give, without an iterator call and a reference per element. The
+    // items stay in place: nothing below runs Python code (encoding a `str`
+    // allocates only its bytes object) until a failure ends the loop.
+    const Py_ssize_t size = list ? PyList_Size(object) : PyTuple_Size(object);
+    reserve_hint(elements, size);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+      PyObject* borrowed = list ? PyList_GetItem(object, i) : PyTuple_GetItem(object, i);
+      if (auto error = append_text(borrowed, elements)) return std::move(*error);
+    }
+    return elements;
+  }
   reserve_hint(elements, PyObject_Size(object));
   PyRef iterator(PyObject_GetIter(object));
   if (!iterator) return PyErr::fetch();
-  // Each element is built in place from its bytes object, as `utf8_bytes`
-  // does for one argument: this loop runs once per candidate, and a view
-  // moved through a temporary result costs a store-forwarding stall.
   while (PyRef item = PyRef(PyIter_Next(iterator.get()))) {
-    if (!is_str(item.get())) return PyErr::cast_error(item.get(), "str");
-    PyRef bytes(PyUnicode_AsUTF8String(item.get()));
-    if (!bytes) return PyErr::fetch();
-    if constexpr (std::is_same_v<Element, PyBackedStr>) {
-      elements.emplace_back(std::move(bytes));
-    } else {
-      elements.emplace_back(bytes_view(bytes.get()));
-    }
+    if (auto error = append_text(item.get(), elements)) return std::move(*error);
   }
   if (PyErr_Occurred() != nullptr) return PyErr::fetch();
   return elements;

@@ -18,7 +18,26 @@ PROBE_CASES = [
     (["", "", ""], 3, 0),
     (["x" * 100_000, "y"], 2, 100_001),
     (["ab"] * 10_001, 10_001, 20_002),
+    (("é", "x" * 65, "😀"), 3, 71),
 ]
+
+
+class ReversedList(list):
+    def __iter__(self):
+        return reversed(self[:1])
+
+
+class ReversedTuple(tuple):
+    def __iter__(self):
+        return iter(("é",))
+
+
+@pytest.mark.parametrize("probe", PROBES)
+def test_subclasses_are_taken_in_through_their_iterator(probe):
+    # Exact lists and tuples are read by index; subclasses may iterate otherwise.
+    want = 2 if probe is _ingest_borrow_and_deref else 1
+    assert probe(ReversedList(["é", "abc"])) == want
+    assert probe(ReversedTuple(("abc", "de"))) == want
 
 
 @pytest.mark.parametrize("candidates, count, total", PROBE_CASES,
@@ -48,5 +67,10 @@ def test_probe_parser_messages(probe):
 def test_nothing_returned_for_elements_before_a_bad_one(probe):
     with raises_exactly(TypeError, "'int' object is not an instance of 'str'", note="candidates"):
         probe(["a", 1])
+    with raises_exactly(TypeError, "'None' is not an instance of 'str'", note="candidates"):
+        probe(("a", None))
+    with raises_exactly(UnicodeEncodeError, "'utf-8' codec can't encode character '\\ud800' "
+                        "in position 0: surrogates not allowed", note="candidates"):
+        probe(("a", "\ud800"))
     with raises_exactly(TypeError, "Can't extract `str` to `Vec`", note="candidates"):
         probe("abc")

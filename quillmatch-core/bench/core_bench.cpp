@@ -232,6 +232,37 @@ BENCHMARK(BM_BatchOneAtATime<LevenshteinBatch>)->Name("LevenshteinBatch/one_at_a
 BENCHMARK(BM_Batch<quillmatch_core::damerau_batch>)->Name("DamerauBatch/dispatched")->Apply(batch_shapes);
 BENCHMARK(BM_BatchOneAtATime<DamerauBatch>)->Name("DamerauBatch/one_at_a_time")->Apply(batch_shapes);
 
+// Code-point scoring: English-like words of 5 to 12 letters, 30% of them
+// holding one Latin-1 letter, against `range(0)`: 0 an ASCII query, 1 an
+// accented one, 2 an ASCII query of 70 letters; `range(1)` 1 folds case.
+template <auto kBatch>
+void BM_BatchCodePoints(benchmark::State& state) {
+  std::mt19937_64 rng(11);
+  Candidates c;
+  for (std::size_t i = 0; i < kBatchSize; ++i) {
+    std::string s = random_text(rng, 5 + rng() % 8, false);
+    if (rng() % 10 < 3) s.replace(rng() % s.size(), 1, "\xc3\xa9");
+    c.bytes += s.size();
+    c.owned.push_back(std::move(s));
+  }
+  c.views.assign(c.owned.begin(), c.owned.end());
+  std::string query[] = {"josephine", "jos\xc3\xa9phine", random_text(rng, 70, false)};
+  const bool ci = state.range(1) != 0;
+  for (auto _ : state) {
+    auto result = kBatch(query[state.range(0)], c.views, ci);
+    benchmark::DoNotOptimize(result.data());
+  }
+  set_batch_counters(state, c);
+}
+void code_point_shapes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"query", "ci"});
+  for (int query : {0, 1, 2}) {
+    for (int ci : {0, 1}) b->Args({query, ci});
+  }
+}
+BENCHMARK(BM_BatchCodePoints<quillmatch_core::levenshtein_batch>)->Name("LevenshteinBatch/code_points")->Apply(code_point_shapes);
+BENCHMARK(BM_BatchCodePoints<quillmatch_core::damerau_batch>)->Name("DamerauBatch/code_points")->Apply(code_point_shapes);
+
 void BM_JaroWinklerBatch(benchmark::State& state) {
   const Candidates c = make_candidates(state);
   for (auto _ : state) {

@@ -3,7 +3,8 @@
 // ASCII) against a list of candidates mixing edited copies of the query,
 // short ASCII texts of every lane width, long and non-ASCII texts, empty ones
 // and repeats. The list is long enough to fill several lane groups, and each
-// candidate is also scored alone, so the lane scans meet the one-word scan.
+// candidate is also scored alone, so the lane scans meet the one-word scan
+// and the batch's code-point scoring meets the pair function.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -174,10 +174,15 @@ template <typename T>
   for (std::uint64_t word : words) any |= word;
   std::uint64_t not_ascii = 0;
   if ((any & 0x8080808080808080) != 0) {
+    // A lane is whole 64-bit words of its row: one test per word.
     for (std::size_t k = 0; k < count; ++k) {
-      for (std::size_t i = 0; i < kWidth; ++i) {
-        if (rows[k * kWidth + i] & 0x80) not_ascii |= std::uint64_t{1} << k;
+      std::uint64_t lane = 0;
+      for (std::size_t i = 0; i < kWidth; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, rows + k * kWidth + i, 8);
+        lane |= word;
       }
+      if ((lane & 0x8080808080808080) != 0) not_ascii |= std::uint64_t{1} << k;
     }
   }
   if (query.fold) {

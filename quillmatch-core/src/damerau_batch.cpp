@@ -12,14 +12,14 @@ DamerauBatch::DamerauBatch(std::string_view query, std::optional<bool> case_inse
     : query_(query, case_insensitive) {}
 
 std::size_t DamerauBatch::distance(std::string_view candidate) const {
-  return detail::batch_distance<detail::DamerauScan::Word>(query_, candidate, damerau_bp);
+  return detail::batch_distance<detail::DamerauScan>(query_, candidate, damerau_bp);
 }
 
 std::vector<std::size_t> damerau_batch(std::string_view query,
                                        std::span<const std::string_view> candidates,
                                        std::optional<bool> case_insensitive) {
   const DamerauBatch matcher(query, case_insensitive);
-  return detail::score_all<true>(matcher, matcher.query(), candidates);
+  return detail::score_all<detail::DamerauScan, true>(matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core

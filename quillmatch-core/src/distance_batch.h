@@ -1,6 +1,7 @@
 // The scoring rule that the Levenshtein and Damerau batch matchers share:
-// an empty query, the one-word fast path over ASCII candidates, and the pair
-// function for everything else.
+// an empty query, the one-word fast path over ASCII candidates, and, for
+// everything else, the pair function (one candidate at a time) or the
+// code-point scorer, which prepares the query once (whole batches).
 #ifndef QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 #define QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 
@@ -11,36 +12,52 @@
 #include <vector>
 
 #include "batch_lanes.h"
+#include "code_point_batch.h"
 #include "quillmatch_core/batch_query.h"
 #include "quillmatch_core/common.h"
 #include "utf8.h"
 
 namespace quillmatch_core::detail {
 
-// Returns the distance of `candidate` to the query of `table`: `Word` is the
-// measure's one-word scan, `pair` its pair function (called with no limit and
-// no cut-off, so it cannot fail).
-template <typename Word, typename Pair>
-std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, Pair pair) {
+// Returns the distance of `candidate` to the query of `table` when the empty
+// query or the one-word byte scan of `Scan` decides it, else nothing.
+template <typename Scan>
+std::optional<std::size_t> quick_distance(const BatchQuery& table, std::string_view candidate) {
   if (table.query_chars == 0) return count_chars(candidate);
   if (table.fast && is_ascii(candidate)) {
-    Word state(table.last_bit, table.query_chars);
+    typename Scan::Word state(table.last_bit, table.query_chars);
     for (unsigned char byte : candidate) state.step(table.masks[byte]);
     return state.score();
   }
+  return std::nullopt;
+}
+
+// Returns the distance of `candidate` to the query of `table`: `Scan` is the
+// measure's scan, `pair` its pair function (called with no limit and no
+// cut-off, so it cannot fail).
+template <typename Scan, typename Pair>
+std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, Pair pair) {
+  if (auto quick = quick_distance<Scan>(table, candidate)) return *quick;
   auto result = pair(table.query_text, candidate, std::nullopt, table.case_insensitive, std::nullopt);
   if (!result) internal_fault("pair distance failed without a length limit");
   return result.value();
 }
 
-// Returns `matcher.distance` of each candidate, in order, in a vector sized
-// once. With a fast query, short ASCII candidates go through the lane scans
-// of `lane_kernels<kDamerau>()` where this CPU has them.
-template <bool kDamerau, typename Matcher>
-std::vector<std::size_t> score_all(const Matcher& matcher, const BatchQuery& table,
+// Returns the distance of each candidate, in order, in a vector sized once.
+// With a fast query, short ASCII candidates go through the lane scans of
+// `lane_kernels<kDamerau>()` where this CPU has them; the candidates that
+// neither the lanes nor the byte scan take share one `CodePointScorer`,
+// built on first need.
+template <typename Scan, bool kDamerau>
+std::vector<std::size_t> score_all(const BatchQuery& table,
                                    std::span<const std::string_view> candidates) {
   std::vector<std::size_t> distances(candidates.size());
-  const auto one = [&](std::string_view candidate) { return matcher.distance(candidate); };
+  std::optional<CodePointScorer<Scan>> scorer;
+  const auto one = [&](std::string_view candidate) {
+    if (auto quick = quick_distance<Scan>(table, candidate)) return *quick;
+    if (!scorer) scorer.emplace(table);
+    return scorer->distance(candidate);
+  };
   const LaneKernels* kernels = lane_kernels<kDamerau>();
   if (table.fast && kernels != nullptr) {
     score_in_lanes(*kernels, table, candidates, distances.data(), one);

@@ -38,14 +38,14 @@ LevenshteinBatch::LevenshteinBatch(std::string_view query, std::optional<bool> c
     : query_(query, case_insensitive) {}
 
 std::size_t LevenshteinBatch::distance(std::string_view candidate) const {
-  return detail::batch_distance<detail::LevenshteinScan::Word>(query_, candidate, levenshtein_bp);
+  return detail::batch_distance<detail::LevenshteinScan>(query_, candidate, levenshtein_bp);
 }
 
 std::vector<std::size_t> levenshtein_batch(std::string_view query,
                                            std::span<const std::string_view> candidates,
                                            std::optional<bool> case_insensitive) {
   const LevenshteinBatch matcher(query, case_insensitive);
-  return detail::score_all<false>(matcher, matcher.query(), candidates);
+  return detail::score_all<detail::LevenshteinScan, false>(matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core

@@ -115,12 +115,14 @@ TEST(JaroWinklerBatchTest, Cases) {
 // Random candidates of every kind: ASCII of both cases up to and beyond 64
 // bytes, non-ASCII, empty, edited copies of the query.
 std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& query) {
-  std::vector<std::string> out{"", "İ", "ABC" + std::string("İ")};
+  // U+212A lower-cases to ASCII 'k'; U+0130 to two code points.
+  std::vector<std::string> out{"", "İ", "ABC" + std::string("İ"), "\u212A", "BA\u212Ab",
+                               std::string(63, 'A') + "İ", std::string(64, 'b') + "\u212A"};
   for (const std::size_t n : {1, 2, 5, 16, 17, 40, 63, 64, 65, 70, 130}) {
     out.push_back(random.string(n, ref::Alphabet::kAsciiCase));
     out.push_back(random.string(n, ref::Alphabet::kAscii));
   }
-  for (const std::size_t n : {1, 3, 17, 64, 65}) {
+  for (const std::size_t n : {1, 3, 17, 63, 64, 65, 127, 128, 129}) {
     out.push_back(random.string(n, ref::Alphabet::kMixed));
     out.push_back(random.string(n, ref::Alphabet::kFoldable));
   }
@@ -136,48 +138,56 @@ std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& qu
 
 TEST(BatchTest, EveryResultEqualsThePairFunction) {
   ref::Random random(401);
-  for (const std::size_t n : {0, 1, 2, 16, 17, 63, 64, 65, 129}) {
+  std::vector<ref::Text> queries;
+  for (const std::size_t n : {0, 1, 2, 16, 17, 63, 64, 65, 127, 128, 129}) {
     for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed,
                                 ref::Alphabet::kFoldable}) {
-      const ref::Text query_text = random.text(n, alphabet);
-      const std::string query = ref::encode(query_text);
-      const std::vector<std::string> candidates = candidates_for(random, query_text);
-      const auto candidate_views = views(candidates);
-      for (const std::optional<bool> ci : {std::optional<bool>{}, std::optional<bool>{false}, std::optional<bool>{true}}) {
-        SCOPED_TRACE(query + (ci.value_or(false) ? " (ci)" : ""));
-        const Sizes lev = levenshtein_batch(query, candidate_views, ci);
-        const Sizes dam = damerau_batch(query, candidate_views, ci);
-        const LevenshteinBatch lev_matcher(query, ci);
-        const DamerauBatch dam_matcher(query, ci);
-        ASSERT_EQ(lev.size(), candidates.size());
-        ASSERT_EQ(dam.size(), candidates.size());
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-          const std::string& c = candidates[i];
-          SCOPED_TRACE(c);
-          const std::size_t want_lev = n == 0 ? ref::decode(c).size() : levenshtein_bp(query, c, nullopt, ci).value();
-          const std::size_t want_dam = n == 0 ? ref::decode(c).size() : damerau_bp(query, c, nullopt, ci).value();
-          EXPECT_EQ(lev[i], want_lev);
-          EXPECT_EQ(dam[i], want_dam);
-          EXPECT_EQ(lev_matcher.distance(c), want_lev);
-          EXPECT_EQ(dam_matcher.distance(c), want_dam);
-          if (!ci.value_or(false)) {
-            EXPECT_EQ(lev[i], ref::levenshtein(query, c));
-            EXPECT_EQ(dam[i], ref::osa(query, c));
-          }
+      queries.push_back(random.text(n, alphabet));
+    }
+  }
+  // Queries whose lower-cased form is longer (64 -> 65 code points) or ASCII.
+  queries.push_back(ref::decode(std::string(63, 'a') + "İ"));
+  queries.push_back(ref::decode(std::string(62, 'B') + "İ"));
+  queries.push_back(ref::decode("\u212Aa\u212A"));
+  for (const ref::Text& query_text : queries) {
+    const std::size_t n = query_text.size();
+    const std::string query = ref::encode(query_text);
+    const std::vector<std::string> candidates = candidates_for(random, query_text);
+    const auto candidate_views = views(candidates);
+    for (const std::optional<bool> ci : {std::optional<bool>{}, std::optional<bool>{false}, std::optional<bool>{true}}) {
+      SCOPED_TRACE(query + (ci.value_or(false) ? " (ci)" : ""));
+      const Sizes lev = levenshtein_batch(query, candidate_views, ci);
+      const Sizes dam = damerau_batch(query, candidate_views, ci);
+      const LevenshteinBatch lev_matcher(query, ci);
+      const DamerauBatch dam_matcher(query, ci);
+      ASSERT_EQ(lev.size(), candidates.size());
+      ASSERT_EQ(dam.size(), candidates.size());
+      for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::string& c = candidates[i];
+        SCOPED_TRACE(c);
+        const std::size_t want_lev = n == 0 ? ref::decode(c).size() : levenshtein_bp(query, c, nullopt, ci).value();
+        const std::size_t want_dam = n == 0 ? ref::decode(c).size() : damerau_bp(query, c, nullopt, ci).value();
+        EXPECT_EQ(lev[i], want_lev);
+        EXPECT_EQ(dam[i], want_dam);
+        EXPECT_EQ(lev_matcher.distance(c), want_lev);
+        EXPECT_EQ(dam_matcher.distance(c), want_dam);
+        if (!ci.value_or(false)) {
+          EXPECT_EQ(lev[i], ref::levenshtein(query, c));
+          EXPECT_EQ(dam[i], ref::osa(query, c));
         }
-        for (const std::optional<double> p : {std::optional<double>{}, std::optional<double>{0.0},
-                                              std::optional<double>{0.25}}) {
-          const auto jw = jaro_winkler_batch(query, candidate_views, p, ci);
-          const auto matcher = JaroWinklerBatch::create(query, p, ci);
-          ASSERT_TRUE(jw.ok());
-          ASSERT_TRUE(matcher.ok());
-          ASSERT_EQ(jw.value().size(), candidates.size());
-          for (std::size_t i = 0; i < candidates.size(); ++i) {
-            SCOPED_TRACE(candidates[i]);
-            const double want = jaro_winkler(query, candidates[i], p, nullopt, ci).value();
-            EXPECT_EQ(Exact{jw.value()[i]}, Exact{want});
-            EXPECT_EQ(Exact{matcher.value().similarity(candidates[i])}, Exact{want});
-          }
+      }
+      for (const std::optional<double> p : {std::optional<double>{}, std::optional<double>{0.0},
+                                            std::optional<double>{0.25}}) {
+        const auto jw = jaro_winkler_batch(query, candidate_views, p, ci);
+        const auto matcher = JaroWinklerBatch::create(query, p, ci);
+        ASSERT_TRUE(jw.ok());
+        ASSERT_TRUE(matcher.ok());
+        ASSERT_EQ(jw.value().size(), candidates.size());
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+          SCOPED_TRACE(candidates[i]);
+          const double want = jaro_winkler(query, candidates[i], p, nullopt, ci).value();
+          EXPECT_EQ(Exact{jw.value()[i]}, Exact{want});
+          EXPECT_EQ(Exact{matcher.value().similarity(candidates[i])}, Exact{want});
         }
       }
     }
