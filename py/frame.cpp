@@ -3,6 +3,7 @@
 #include "frame.h"
 
 #include <climits>    // ULLONG_MAX
+#include <cstring>    // std::memcpy
 #include <cstdint>    // SIZE_MAX
 #include <exception>  // std::exception
 #include <initializer_list>
@@ -275,10 +276,44 @@ PyErr missing_required_positional_arguments(const FunctionDescription& descripti
   return PyErr::new_message(PyExc_TypeError, std::move(message));
 }
 
+// Interned `str` objects of one description's parameter names, made on the
+// first call with keywords. Keywords written in a call are interned by the
+// compiler, so most keys are these very objects.
+struct InternedParameters {
+  const FunctionDescription* description = nullptr;
+  PyObject* names[kMaxParameters] = {};
+};
+
+// Returns the interned names of `description`. Borrowed; never released.
+// There is one description per module function, so the table stays small.
+const InternedParameters& interned_parameters(const FunctionDescription& description) {
+  static InternedParameters table[16];
+  static std::size_t used = 0;
+  for (std::size_t i = 0; i < used; ++i) {
+    if (table[i].description == &description) return table[i];
+  }
+  if (used == std::size(table)) quillmatch_core::internal_fault("too many function descriptions");
+  InternedParameters& entry = table[used];
+  for (std::size_t i = 0; i < description.parameters.size(); ++i) {
+    entry.names[i] = PyUnicode_InternFromString(description.parameters[i]);
+    if (entry.names[i] == nullptr) constructor_failed("PyUnicode_InternFromString");
+  }
+  entry.description = &description;
+  ++used;
+  return entry;
+}
+
 // Returns the index of the parameter that `key` names, or the parameter count
 // when it names none (a non-`str` key or one without a UTF-8 form included).
-std::size_t parameter_index(const FunctionDescription& description, PyObject* key) {
+// A key that is one of the interned names matches by identity; any other key
+// is compared by its UTF-8 bytes, which gives the same answer for an equal
+// `str` and keeps every odd key (subclass, surrogates) as it was.
+std::size_t parameter_index(const FunctionDescription& description,
+                            const InternedParameters& names, PyObject* key) {
   const std::size_t count = description.parameters.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (key == names.names[i]) return i;
+  }
   if (!is_str(key)) return count;
   PyRef bytes(PyUnicode_AsUTF8String(key));
   if (!bytes) {
@@ -305,11 +340,12 @@ std::optional<PyErr> extract_arguments_tuple_dict(const FunctionDescription& des
   if (given > count) return too_many_positional_arguments(description, given);
 
   if (kwargs != nullptr) {
+    const InternedParameters& names = interned_parameters(description);
     Py_ssize_t position = 0;
     PyObject* borrowed_key = nullptr;
     PyObject* borrowed_value = nullptr;
     while (PyDict_Next(kwargs, &position, &borrowed_key, &borrowed_value) != 0) {
-      const std::size_t index = parameter_index(description, borrowed_key);
+      const std::size_t index = parameter_index(description, names, borrowed_key);
       if (index == count) return unexpected_keyword_argument(description, borrowed_key);
       if (borrowed_slots[index] != nullptr) {
         return multiple_values_for_argument(description, description.parameters[index]);
@@ -462,14 +498,26 @@ std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candid
   return views;
 }
 
-std::optional<PyErr> extract_owned_text(PyObject* object, std::string& out) {
-  auto bytes = utf8_bytes(object);
-  if (!bytes.ok()) return std::move(bytes.error());
-  out.assign(bytes_view(bytes.value().get()));
+void OwnedText::assign(std::string_view bytes) {
+  char* target = inline_;
+  if (bytes.size() > kInlineBytes) {
+    heap_.reset(new char[bytes.size()]);
+    target = heap_.get();
+  }
+  if (!bytes.empty()) std::memcpy(target, bytes.data(), bytes.size());
+  data_ = target;
+  size_ = bytes.size();
+}
+
+std::optional<PyErr> extract_owned_text(PyObject* object, OwnedText& out) {
+  if (!is_str(object)) return PyErr::cast_error(object, "str");
+  PyRef bytes(PyUnicode_AsUTF8String(object));
+  if (!bytes) return PyErr::fetch();
+  out.assign(bytes_view(bytes.get()));
   return std::nullopt;
 }
 
-void Arguments::required_text(std::size_t index, std::string& out) {
+void Arguments::required_text(std::size_t index, OwnedText& out) {
   if (error_) return;
   if (auto error = extract_owned_text(borrowed_slots_[index], out)) {
     error_.emplace(argument_extraction_error(description_.parameters[index], std::move(*error)));

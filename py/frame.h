@@ -11,6 +11,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -148,10 +149,33 @@ std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candid
 // Conversions of one argument. Each takes a borrowed object, other than
 // `None` for the optional kinds, and gives the value or the `PyErr`.
 
-// A `str` (or subclass) as an owned UTF-8 copy written into `out` (a short
-// string moved through a result would cost a copy call per move); a lone
+// An owned UTF-8 copy of a text argument. Texts of up to `kInlineBytes`
+// bytes live in the object itself, longer ones in one heap block, so a pair
+// call on short strings allocates nothing for its copies. Neither copied nor
+// moved: it is written in place.
+class OwnedText {
+ public:
+  static constexpr std::size_t kInlineBytes = 1024;
+
+  OwnedText() = default;
+  OwnedText(const OwnedText&) = delete;
+  OwnedText& operator=(const OwnedText&) = delete;
+
+  // Replaces the contents with a copy of `bytes`.
+  void assign(std::string_view bytes);
+  std::string_view view() const { return {data_, size_}; }
+  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+
+ private:
+  const char* data_ = inline_;
+  std::size_t size_ = 0;
+  std::unique_ptr<char[]> heap_;
+  char inline_[kInlineBytes];
+};
+
+// A `str` (or subclass) as an owned UTF-8 copy written into `out`; a lone
 // surrogate gives the interpreter's `UnicodeEncodeError`.
-std::optional<PyErr> extract_owned_text(PyObject* object, std::string& out);
+std::optional<PyErr> extract_owned_text(PyObject* object, OwnedText& out);
 // A `str` (or subclass) as a `PyBackedStr`, without copying the UTF-8 bytes.
 PyResult<PyBackedStr> extract_text_view(PyObject* object);
 // An `int`, `bool` or object with `__index__` as a machine word.
@@ -195,7 +219,7 @@ class Arguments {
 
   // A required `str` parameter as an owned UTF-8 copy in `out`, through
   // `extract_owned_text`.
-  void required_text(std::size_t index, std::string& out);
+  void required_text(std::size_t index, OwnedText& out);
 
   // An optional parameter; empty or `None` is absent and is not converted.
   template <typename T>

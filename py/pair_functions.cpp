@@ -29,7 +29,7 @@ using DistanceCore = quillmatch_core::Result<std::size_t> (*)(
 PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
                               PyObject* args, PyObject* kwargs) {
   Arguments in(description, args, kwargs);
-  std::string str_1, str_2;
+  OwnedText str_1, str_2;
   in.required_text(0, str_1);
   in.required_text(1, str_2);
   const auto max_len = in.optional(2, extract_uint);
@@ -54,7 +54,7 @@ PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs) {
 
 PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs) {
   Arguments in(kJaroWinklerSimilarity, args, kwargs);
-  std::string str_1, str_2;
+  OwnedText str_1, str_2;
   in.required_text(0, str_1);
   in.required_text(1, str_2);
   const auto p = in.optional(2, extract_real);

@@ -232,8 +232,9 @@ pattern = "ab" * 4_000_000
 limit = address_space() + (200 << 20)
 resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 print("hint ignored:", quillmatch._ingest_owned(Huge()), flush=True)
-# The multi-word mask table of an 8-million-character pattern takes 256 MB.
-quillmatch.levenshtein_bp(pattern, "abc")
+# The multi-word mask table of an 8-million-character pattern takes 256 MB
+# (the text is longer than a word, so the pattern stays the first string).
+quillmatch.levenshtein_bp(pattern, "abc" * 30)
 print("returned", flush=True)
 """
 

@@ -254,3 +254,16 @@ def test_mixed_widths_in_one_string(rng):
         a = random_text(rng, length, alphabet)
         check_pair(a, mutate(rng, a, alphabet, 3), False)
         check_pair(a.upper(), mutate(rng, a, alphabet, 3), True)
+
+
+@pytest.mark.parametrize("size", [1023, 1024, 1025])
+def test_copies_around_the_inline_size(size):
+    # Up to 1024 UTF-8 bytes are copied into the call's own buffer, more onto the heap.
+    a = "é日" * (size // 10)
+    a += "y" * (size - len(a.encode()))
+    assert len(a.encode()) == size
+    b = a[:-1] + "z"
+    for function in (levenshtein_bp, damerau_bp):
+        assert function(a, a) == 0
+        assert function(a, b) == function(b, a) == 1
+    assert jaro_winkler_similarity(a, a) == 1.0

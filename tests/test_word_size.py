@@ -107,9 +107,10 @@ LONGEST_PATTERN = 67108800
 
 @only_32_bit
 @pytest.mark.parametrize("call", [
-    lambda q: levenshtein_bp(q, "a"),
+    # Texts longer than a word: a text that fits one would be the pattern.
+    lambda q: levenshtein_bp(q, "a" * 65),
     # A cut-off that the difference of the lengths does not exceed: the scan runs.
-    lambda q: damerau_bp(q, "a", max_len=LONGEST_PATTERN + 1, score_cutoff=LONGEST_PATTERN),
+    lambda q: damerau_bp(q, "a" * 65, max_len=LONGEST_PATTERN + 1, score_cutoff=LONGEST_PATTERN),
     lambda q: levenshtein_batch(q, ["a"]),
     lambda q: damerau_batch(q, ["a"]),
 ], ids=["levenshtein_bp", "damerau_bp", "levenshtein_batch", "damerau_batch"])
@@ -127,7 +128,8 @@ def test_length_pre_check_builds_no_table():
 def test_pattern_length_is_counted_after_lower_casing():
     # U+0130 lower-cases to two code points: half the characters, same table.
     expect_capacity_overflow(
-        lambda: levenshtein_bp("\u0130" * ((LONGEST_PATTERN + 2) // 2), "a", case_insensitive=True))
+        lambda: levenshtein_bp("\u0130" * ((LONGEST_PATTERN + 2) // 2), "a" * 65,
+                               case_insensitive=True))
 
 
 # Rows of the pattern's code points from 256 come from one allocation too:
@@ -137,8 +139,8 @@ def test_pattern_length_is_counted_after_lower_casing():
 @pytest.mark.parametrize("count", [2**17, 2**19])
 def test_code_point_rows_beyond_one_allocation(count):
     pattern = distinct_code_points(count)
-    expect_capacity_overflow(lambda: levenshtein_bp(pattern, "x"))
-    expect_capacity_overflow(lambda: damerau_bp(pattern, "x"))
+    expect_capacity_overflow(lambda: levenshtein_bp(pattern, "x" * 65))
+    expect_capacity_overflow(lambda: damerau_bp(pattern, "x" * 65))
     expect_capacity_overflow(lambda: levenshtein_batch(pattern, ["x", "y"]))
     expect_capacity_overflow(lambda: damerau_batch(pattern, ["x"]))
     # Jaro-Winkler keeps no rows: the same pattern is an ordinary input.

@@ -55,6 +55,10 @@ void check(fuzz::Report report, const char* measure, Core core, Reference refere
     const auto again = core(recoded->first, recoded->second, std::nullopt, std::nullopt,
                             std::nullopt);
     FUZZ_CHECK(report, again.ok() && again.value() == distance);
+    // Reversed: where only one side fits a word, that side is the pattern.
+    const auto reversed = core(recoded->second, recoded->first, std::nullopt, std::nullopt,
+                               std::nullopt);
+    FUZZ_CHECK(report, reversed.ok() && reversed.value() == distance);
   }
 }
 

@@ -52,18 +52,27 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
   const std::size_t n = pair.len_2;
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
 
+  // Both distances are symmetric, so where one text fits a word it may be the
+  // pattern: the longer one when both fit (fewer steps), else the shorter.
+  // The limit, the pre-check and the empty inputs above keep parameter order.
+  const bool swap = n <= 64 && (m > 64 || n > m);
+  const std::string_view word_pattern = swap ? pair.text_2 : pair.text_1;
+  const std::string_view word_text = swap ? pair.text_1 : pair.text_2;
+  const std::size_t word_m = swap ? n : m;
+
   std::size_t distance;
   if (m == 0) {
     distance = n;
   } else if (n == 0) {
     distance = m;
-  } else if (pair.ascii && m <= 64) {
-    distance = scan_bytes<typename Scan::Word>(m, ByteMasks(pair.text_1), pair.text_2);
-  } else if (m <= 64) {
+  } else if (pair.ascii && word_m <= 64) {
+    distance = scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text),
+                                               word_text);
+  } else if (word_m <= 64) {
     char32_t pattern[64];
-    const CodePointMasks masks(decode_short(pair.text_1, pattern));
-    typename Scan::Word state(m);
-    scan_code_points(state, masks, pair.text_2);
+    const CodePointMasks masks(decode_short(word_pattern, pattern));
+    typename Scan::Word state(word_m);
+    scan_code_points(state, masks, word_text);
     distance = state.score();
   } else {
     const std::size_t blocks = BlockMasks::block_count(m);

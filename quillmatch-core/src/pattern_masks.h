@@ -25,69 +25,96 @@ namespace quillmatch_core::detail {
 struct ByteMasks {
   explicit ByteMasks(std::string_view pattern) {
     std::memset(table, 0, sizeof table);
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-      table[static_cast<unsigned char>(pattern[i])] |= std::uint64_t{1} << i;
+    set_bits(pattern);
+  }
+
+  // Masks for scanning the ASCII `text` only: just the entries that the
+  // pattern and the text index are cleared (a short pair touches a few words
+  // instead of the whole 2 KiB table); the other entries stay unset and must
+  // not be read. Long pairs clear the ASCII half in one go.
+  ByteMasks(std::string_view pattern, std::string_view text) {
+    if (pattern.size() + text.size() <= kClearEachLimit) {
+      for (unsigned char byte : text) table[byte] = 0;
+      for (unsigned char byte : pattern) table[byte] = 0;
+    } else {
+      std::memset(table, 0, 128 * sizeof table[0]);
     }
+    set_bits(pattern);
   }
   std::uint64_t get(unsigned char byte) const { return table[byte]; }
 
   std::uint64_t table[256];
+
+ private:
+  static constexpr std::size_t kClearEachLimit = 96;
+
+  void set_bits(std::string_view pattern) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      table[static_cast<unsigned char>(pattern[i])] |= std::uint64_t{1} << i;
+    }
+  }
 };
 
-// Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map,
-// a sorted array of at most 64 entries searched by bisection. Everything sits
-// in the object itself, so the path allocates nothing.
+// Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map of
+// the code points from 256, an open-addressing hash table with linear probing
+// sized to at least twice their number, so a lookup seldom probes more than
+// once. Everything sits in the object itself, so the path allocates nothing.
+// Only the table entries of the pattern's own code points are written; a
+// 256-bit set tells which, so a call clears 32 bytes instead of 2 KiB, and
+// only the hash slots in use are cleared.
 class CodePointMasks {
  public:
   explicit CodePointMasks(std::span<const char32_t> pattern) {
-    std::memset(table_, 0, sizeof table_);
+    std::size_t wide = 0;
+    for (char32_t c : pattern) wide += c >= 256;
+    if (wide > 0) {
+      shift_ = 31;
+      while ((std::size_t{1} << (32 - shift_)) < 2 * wide) --shift_;
+      std::memset(keys_, 0, (std::size_t{1} << (32 - shift_)) * sizeof keys_[0]);
+    }
     for (std::size_t i = 0; i < pattern.size(); ++i) {
       const char32_t c = pattern[i];
       const std::uint64_t bit = std::uint64_t{1} << i;
       if (c < 256) {
+        const std::uint64_t flag = std::uint64_t{1} << (c % 64);
+        if ((written_[c / 64] & flag) == 0) {
+          written_[c / 64] |= flag;
+          table_[c] = 0;
+        }
         table_[c] |= bit;
         continue;
       }
-      const std::size_t at = lower_bound(c);
-      if (at == size_ || keys_[at] != c) {
-        for (std::size_t k = size_; k > at; --k) {
-          keys_[k] = keys_[k - 1];
-          masks_[k] = masks_[k - 1];
-        }
+      std::size_t at = slot(c);
+      while (keys_[at] != 0 && keys_[at] != c) at = next(at);
+      if (keys_[at] == 0) {
         keys_[at] = c;
         masks_[at] = 0;
-        ++size_;
       }
       masks_[at] |= bit;
     }
   }
 
   std::uint64_t get(char32_t c) const {
-    if (c < 256) return table_[c];
-    const std::size_t at = lower_bound(c);
-    return at < size_ && keys_[at] == c ? masks_[at] : 0;
+    if (c < 256) return (written_[c / 64] >> (c % 64)) & 1 ? table_[c] : 0;
+    if (shift_ == 32) return 0;
+    for (std::size_t at = slot(c);; at = next(at)) {
+      if (keys_[at] == c) return masks_[at];
+      if (keys_[at] == 0) return 0;
+    }
   }
 
  private:
-  // Returns the first index whose key is not below `c`.
-  std::size_t lower_bound(char32_t c) const {
-    std::size_t first = 0;
-    for (std::size_t count = size_; count > 0;) {
-      const std::size_t half = count / 2;
-      if (keys_[first + half] < c) {
-        first += half + 1;
-        count -= half + 1;
-      } else {
-        count = half;
-      }
-    }
-    return first;
+  // Fibonacci hashing: the top bits of the product pick the slot.
+  std::size_t slot(char32_t c) const {
+    return static_cast<std::uint32_t>(static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift_;
   }
+  std::size_t next(std::size_t at) const { return (at + 1) & ((std::size_t{1} << (32 - shift_)) - 1); }
 
-  std::uint64_t table_[256];
-  char32_t keys_[64];  // sorted code points >= 256 of the pattern
-  std::uint64_t masks_[64];
-  std::size_t size_ = 0;
+  std::uint64_t written_[4] = {};  // bit c: table_[c] holds c's mask
+  unsigned shift_ = 32;            // 32 - log2(slots); 32 while no code point is from 256
+  std::uint64_t table_[256];       // entries not in `written_` are unset
+  char32_t keys_[128];             // 0 marks a free slot (keys are from 256)
+  std::uint64_t masks_[128];
 };
 
 // Masks of a pattern of 65 or more code points: rows of `blocks` words, word k

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>  // std::memcpy
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,37 @@ bool cased_after(std::string_view text, std::size_t pos) {
   return false;
 }
 
+// Returns `word` with its ASCII capitals lower-cased; every byte must be
+// below 0x80. Adding 0x3F sets bit 7 of the bytes from 'A' up, adding 0x25
+// that of the bytes above 'Z'; no sum carries into the next byte.
+inline std::size_t lowercase_ascii_word(std::size_t word) {
+  const std::size_t from_a = word + 0x3F * kLowBits;
+  const std::size_t above_z = word + 0x25 * kLowBits;
+  return word | ((from_a & ~above_z & kHighBits) >> 2);
+}
+
+// Appends the lower-cased ASCII run that starts at `p[pos]` and returns the
+// offset of the first byte after it: a word at a time, then byte by byte.
+std::size_t append_ascii_run(const unsigned char* p, std::size_t pos, std::size_t n,
+                             std::string& out) {
+  constexpr std::size_t w = sizeof(std::size_t);
+  std::size_t end = pos;
+  while (end + w <= n && (load_word(p + end) & kHighBits) == 0) end += w;
+  while (end < n && p[end] < 0x80) ++end;
+  const std::size_t at = out.size();
+  out.resize(at + (end - pos));
+  char* d = out.data() + at;
+  for (; pos + w <= end; pos += w, d += w) {
+    const std::size_t word = lowercase_ascii_word(load_word(p + pos));
+    std::memcpy(d, &word, w);
+  }
+  for (; pos < end; ++pos) {
+    const unsigned char byte = p[pos];
+    *d++ = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
+  }
+  return end;
+}
+
 }  // namespace
 
 void append_lowercase(std::string_view text, std::string& out) {
@@ -68,11 +100,8 @@ void append_lowercase(std::string_view text, std::string& out) {
   std::size_t pos = 0;
   skip_stray(text, pos);
   while (pos < n) {
-    const unsigned char byte = p[pos];
-    if (byte < 0x80) {
-      // ASCII letters shift by arithmetic; no table is read.
-      out += static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
-      ++pos;
+    if (p[pos] < 0x80) {
+      pos = append_ascii_run(p, pos, n, out);
       continue;
     }
     const std::size_t start = pos;

@@ -12,7 +12,7 @@ namespace quillmatch_core::detail {
 // lower-case to several (U+0130 gives U+0069 U+0307); U+03A3 becomes final
 // sigma U+03C2 when preceded by a cased character and not followed by one,
 // case-ignorable characters skipped both ways, and U+03C3 otherwise.
-// ASCII runs are copied with arithmetic only, no table lookups.
+// ASCII runs are lower-cased a machine word at a time, with no table lookups.
 void append_lowercase(std::string_view text, std::string& out);
 
 }  // namespace quillmatch_core::detail

@@ -1,5 +1,5 @@
 // The single-word code-point path of both distances keeps its map of code
-// points from 256 in a sorted array inside the masks object: patterns with up
+// points from 256 in a hash table inside the masks object: patterns with up
 // to 64 distinct code points met in any order, against the plain references.
 #include <gtest/gtest.h>
 

@@ -14,6 +14,7 @@
 
 #include "quillmatch_core/common.h"
 #include "reference.h"
+#include "unicode_case.h"
 #include "utf8.h"
 
 namespace quillmatch_core {
@@ -242,5 +243,26 @@ TEST(Utf8Test, MalformedInputDecodesOnePointPerCount) {
 }
 
 }  // namespace detail_test
+TEST(LowercaseTest, AsciiRunsMatchTheByteRule) {
+  // Every ASCII byte at every offset in a word, in runs of each length
+  // around the word size, alone and between non-ASCII characters.
+  std::string all;
+  for (int c = 0; c < 128; ++c) all += static_cast<char>(c);
+  for (std::size_t shift = 0; shift < 8; ++shift) {
+    for (std::size_t len : {1, 7, 8, 9, 15, 16, 17, 128}) {
+      const std::string run = (all.substr(shift) + all.substr(0, shift)).substr(0, len);
+      std::string want;
+      for (char c : run) want += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c;
+      for (const auto& [before, after] : {std::pair<std::string, std::string>{"", ""},
+                                          {"\u00C9", "\u65E5"}}) {
+        std::string out;
+        detail::append_lowercase(before + run + after, out);
+        const std::string lower_before = before.empty() ? "" : "\u00E9";
+        ASSERT_EQ(out, lower_before + want + after) << shift << " " << len;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quillmatch_core

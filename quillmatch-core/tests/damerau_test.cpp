@@ -105,6 +105,9 @@ TEST(DamerauTest, MatchesReferenceWithAsciiPatternAndNonAsciiText) {
   check_corpus(202, ref::Alphabet::kAscii, "é");
   check_corpus(203, ref::Alphabet::kAscii, "日");
 }
+TEST(DamerauTest, EitherSideAsPattern) {
+  distance_checks::check_either_side_as_pattern(damerau_bp, ref::osa);
+}
 TEST(DamerauTest, MatchesReferenceBelow256) { check_corpus(204, ref::Alphabet::kLatin1); }
 TEST(DamerauTest, MatchesReferenceFrom256) { check_corpus(205, ref::Alphabet::kBmp); }
 TEST(DamerauTest, MatchesReferenceAboveFFFF) { check_corpus(206, ref::Alphabet::kAstral); }

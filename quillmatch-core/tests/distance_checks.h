@@ -88,6 +88,25 @@ inline void check_corpus(Distance distance, Reference reference, std::uint64_t s
   }
 }
 
+// Checks pairs where only one side fits a word, or both do, in both orders:
+// whichever text the scan takes as its pattern, the distance is the same.
+inline void check_either_side_as_pattern(Distance distance, Reference reference) {
+  ref::Random random(17);
+  for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kLatin1, ref::Alphabet::kBmp,
+                              ref::Alphabet::kAstral}) {
+    for (const std::size_t m : {63, 64, 65, 128, 129}) {
+      for (const std::size_t n : {1, 63, 64, 65}) {
+        const std::string a = ref::encode(random.text(m, alphabet));
+        const std::string b = ref::encode(random.edit(random.text(n, alphabet), 2, alphabet));
+        SCOPED_TRACE(a + " / " + b);
+        const std::size_t want = reference(a, b);
+        ASSERT_EQ(distance(a, b, nullopt, nullopt, nullopt).value(), want);
+        ASSERT_EQ(distance(b, a, nullopt, nullopt, nullopt).value(), want);
+      }
+    }
+  }
+}
+
 // Checks `case_insensitive` against the reference on lower-cased texts, and
 // its absence against the reference on the texts as they are.
 inline void check_case_insensitive(Distance distance, Reference reference, std::uint64_t seed) {

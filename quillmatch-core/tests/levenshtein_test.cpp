@@ -110,6 +110,9 @@ TEST(LevenshteinTest, MatchesReferenceWithAsciiPatternAndNonAsciiText) {
   check_corpus(102, ref::Alphabet::kAscii, "é");
   check_corpus(103, ref::Alphabet::kAscii, "日");
 }
+TEST(LevenshteinTest, EitherSideAsPattern) {
+  distance_checks::check_either_side_as_pattern(levenshtein_bp, ref::levenshtein);
+}
 TEST(LevenshteinTest, MatchesReferenceBelow256) { check_corpus(104, ref::Alphabet::kLatin1); }
 TEST(LevenshteinTest, MatchesReferenceFrom256) { check_corpus(105, ref::Alphabet::kBmp); }
 TEST(LevenshteinTest, MatchesReferenceAboveFFFF) { check_corpus(106, ref::Alphabet::kAstral); }
