@@ -75,7 +75,7 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     decode_all(pair.text_1, m, pattern);
     const BlockMasks masks(pattern, blocks);
     if (const DiagonalKernel kernel = diagonal_kernel<Scan::kDamerau>(blocks)) {
-      distance = diagonal_distance(kernel, masks, m, pair.text_2, n, pair.ascii);
+      distance = kernel(masks, m, pair.text_2, pair.ascii);
     } else {
       typename Scan::Blocks state(m, blocks);
       scan_code_points(state, masks, pair.text_2);

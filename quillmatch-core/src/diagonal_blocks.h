@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -133,16 +134,17 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
   if constexpr (kScore) st.score += delta;
 }
 
-// Runs one stripe over the whole text and returns the score changes of the
-// last block when `kScore` (the stripe holds it).
+// Runs one stripe over the `n` text positions of one chunk, from and into
+// its lane state `st`. Its score changes count only when `kScore` (the
+// stripe holds the last block).
 template <typename V, bool kDamerau, bool kScore>
-[[gnu::always_inline]] inline std::uint64_t diagonal_stripe(
-    const std::uint64_t* const* rows, std::size_t n, const std::size_t* block,
-    const BlockCarry* in, std::size_t in_stride, BlockCarry* out, const V& last_lane,
-    unsigned last_shift) {
+[[gnu::always_inline]] inline void diagonal_stripe(DiagonalState<V>& st,
+                                                   const std::uint64_t* const* rows,
+                                                   std::size_t n, const std::size_t* block,
+                                                   const BlockCarry* in, std::size_t in_stride,
+                                                   BlockCarry* out, const V& last_lane,
+                                                   unsigned last_shift) {
   constexpr std::size_t kLanes = sizeof(V) / sizeof(std::uint64_t);
-  const V zero{};
-  DiagonalState<V> st = {~zero, zero, zero, zero, zero, zero, zero, zero, zero};
   const auto steps = static_cast<std::ptrdiff_t>(n + kLanes - 1);
   const auto lead = static_cast<std::ptrdiff_t>(kLanes - 1);
   const auto body_end = std::max(lead, static_cast<std::ptrdiff_t>(n));
@@ -150,7 +152,9 @@ template <typename V, bool kDamerau, bool kScore>
   // s-L, in out[s]: `out` is offset by L entries, and the stores of the first
   // steps land in that padding. Each store goes below the entry that the
   // same step reads (in[s] is entry s+L of the array), so `in` and `out` may
-  // be the same array.
+  // be the same array. The edge steps leave the lanes outside the chunk
+  // as they were, and what those lanes hand up reaches only lanes outside it
+  // too, so a chunk continues where the last one stopped.
   std::ptrdiff_t s = 0;
   for (; s < lead; ++s) {
     diagonal_step<V, kDamerau, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
@@ -166,47 +170,79 @@ template <typename V, bool kDamerau, bool kScore>
   }
   // The last step's top lane, for position n-1.
   out[s] = {st.add[kLanes - 1], st.HP[kLanes - 1], st.HN[kLanes - 1], st.fresh[kLanes - 1]};
-  std::uint64_t score = 0;
-  for (std::size_t l = 0; l < kLanes; ++l) score += st.score[l];
-  return score;
 }
 
-// Returns the distance of a pattern of `m` characters in `blocks` words to
-// the text whose rows `rows` lists (n of them, padded as for
-// `diagonal_step`). `carries` holds n + kDiagonalCarryPad entries of scratch.
+// Text positions per chunk: the stripes run over one chunk after another,
+// so the scratch stays small whatever the text's length.
+constexpr std::size_t kDiagonalChunk = 2048;
+
+// Returns the distance of the pattern whose rows `masks` holds (`m`
+// characters) to `text` (bytes when `ascii`, else UTF-8).
 template <typename V, bool kDamerau>
-[[gnu::always_inline]] inline std::size_t diagonal_scan(const std::uint64_t* const* rows,
-                                                        std::size_t n, std::size_t m,
-                                                        std::size_t blocks, BlockCarry* carries) {
+[[gnu::always_inline]] inline std::size_t diagonal_scan(const BlockMasks& masks, std::size_t m,
+                                                        std::string_view text, bool ascii) {
   constexpr std::size_t kLanes = sizeof(V) / sizeof(std::uint64_t);
   // Block 0 receives no carry, and 1 into bit 0 of HPs.
   static constexpr BlockCarry kFirst = {0, std::uint64_t{1} << 63, 0, 0};
+  const std::size_t blocks = masks.blocks();
   const std::size_t stripes = (blocks + kLanes - 1) / kLanes;
   const auto last_shift = static_cast<unsigned>((m - 1) % 64);
-  std::uint64_t score = m;
+  const V zero{};
+  // Each stripe's lane state between chunks, as bytes: a vector of
+  // over-aligned vector types would depend on the allocator honouring it.
+  const DiagonalState<V> initial = {~zero, zero, zero, zero, zero, zero, zero, zero, zero};
+  std::vector<unsigned char> states(stripes * sizeof initial);
   for (std::size_t g = 0; g < stripes; ++g) {
-    // Lanes above the last block repeat it; nothing reads what they make.
-    std::size_t block[kLanes];
-    V last_lane{};
-    for (std::size_t l = 0; l < kLanes; ++l) {
-      block[l] = std::min(g * kLanes + l, blocks - 1);
-      last_lane[l] = g * kLanes + l == blocks - 1;
-    }
-    const BlockCarry* in = g == 0 ? &kFirst : carries + kLanes;
-    const std::size_t in_stride = g == 0 ? 0 : 1;
-    if (g + 1 == stripes) {
-      score += diagonal_stripe<V, kDamerau, true>(rows, n, block, in, in_stride, carries,
-                                                  last_lane, last_shift);
+    std::memcpy(states.data() + g * sizeof initial, &initial, sizeof initial);
+  }
+  // Rows outside the chunk are only read by lanes whose results are dropped.
+  const std::size_t chunk = std::min(kDiagonalChunk, text.size());  // bytes bound characters
+  std::vector<const std::uint64_t*> rows(chunk + 2 * kDiagonalPad,
+                                         masks.row_at(masks.row_count() - 1));
+  std::vector<BlockCarry> carries(chunk + kDiagonalCarryPad);
+  const std::uint64_t** const at = rows.data() + kDiagonalPad;
+  std::size_t pos = 0;
+  if (!ascii) skip_stray(text, pos);
+  while (pos < text.size()) {
+    std::size_t n = 0;
+    if (ascii) {
+      for (; n < chunk && pos < text.size(); ++n) {
+        at[n] = masks.get(static_cast<unsigned char>(text[pos++]));
+      }
     } else {
-      diagonal_stripe<V, kDamerau, false>(rows, n, block, in, in_stride, carries, last_lane,
-                                          last_shift);
+      for (; n < chunk && pos < text.size(); ++n) at[n] = masks.get(decode_next(text, pos));
+    }
+    for (std::size_t g = 0; g < stripes; ++g) {
+      // Lanes above the last block repeat it; nothing reads what they make.
+      std::size_t block[kLanes];
+      V last_lane{};
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        block[l] = std::min(g * kLanes + l, blocks - 1);
+        last_lane[l] = g * kLanes + l == blocks - 1;
+      }
+      const BlockCarry* in = g == 0 ? &kFirst : carries.data() + kLanes;
+      const std::size_t in_stride = g == 0 ? 0 : 1;
+      DiagonalState<V> st;
+      std::memcpy(&st, states.data() + g * sizeof st, sizeof st);
+      if (g + 1 == stripes) {
+        diagonal_stripe<V, kDamerau, true>(st, at, n, block, in, in_stride, carries.data(),
+                                           last_lane, last_shift);
+      } else {
+        diagonal_stripe<V, kDamerau, false>(st, at, n, block, in, in_stride, carries.data(),
+                                            last_lane, last_shift);
+      }
+      std::memcpy(states.data() + g * sizeof st, &st, sizeof st);
     }
   }
+  DiagonalState<V> last;
+  std::memcpy(&last, states.data() + (stripes - 1) * sizeof last, sizeof last);
+  std::uint64_t score = m;
+  for (std::size_t l = 0; l < kLanes; ++l) score += last.score[l];
   return static_cast<std::size_t>(score);
 }
 
-using DiagonalKernel = std::size_t (*)(const std::uint64_t* const* rows, std::size_t n,
-                                       std::size_t m, std::size_t blocks, BlockCarry* carries);
+using DiagonalKernel = std::size_t (*)(const BlockMasks& masks, std::size_t m,
+                                       std::string_view text, bool ascii);
 
 #if defined(__x86_64__) || defined(__i386__)
 typedef std::uint64_t DiagonalV2 __attribute__((vector_size(16)));
@@ -214,26 +250,25 @@ typedef std::uint64_t DiagonalV4 __attribute__((vector_size(32)));
 typedef std::uint64_t DiagonalV8 __attribute__((vector_size(64)));
 
 template <bool kDamerau>
-__attribute__((target("sse2"))) std::size_t diagonal_scan_sse2(const std::uint64_t* const* rows,
-                                                               std::size_t n, std::size_t m,
-                                                               std::size_t blocks,
-                                                               BlockCarry* carries) {
-  return diagonal_scan<DiagonalV2, kDamerau>(rows, n, m, blocks, carries);
+__attribute__((target("sse2"))) std::size_t diagonal_scan_sse2(const BlockMasks& masks,
+                                                               std::size_t m,
+                                                               std::string_view text, bool ascii) {
+  return diagonal_scan<DiagonalV2, kDamerau>(masks, m, text, ascii);
 }
 
 template <bool kDamerau>
-__attribute__((target("avx2"))) std::size_t diagonal_scan_avx2(const std::uint64_t* const* rows,
-                                                               std::size_t n, std::size_t m,
-                                                               std::size_t blocks,
-                                                               BlockCarry* carries) {
-  return diagonal_scan<DiagonalV4, kDamerau>(rows, n, m, blocks, carries);
+__attribute__((target("avx2"))) std::size_t diagonal_scan_avx2(const BlockMasks& masks,
+                                                               std::size_t m,
+                                                               std::string_view text, bool ascii) {
+  return diagonal_scan<DiagonalV4, kDamerau>(masks, m, text, ascii);
 }
 
 template <bool kDamerau>
-__attribute__((target("avx512f"))) std::size_t diagonal_scan_avx512(
-    const std::uint64_t* const* rows, std::size_t n, std::size_t m, std::size_t blocks,
-    BlockCarry* carries) {
-  return diagonal_scan<DiagonalV8, kDamerau>(rows, n, m, blocks, carries);
+__attribute__((target("avx512f"))) std::size_t diagonal_scan_avx512(const BlockMasks& masks,
+                                                                   std::size_t m,
+                                                                   std::string_view text,
+                                                                   bool ascii) {
+  return diagonal_scan<DiagonalV8, kDamerau>(masks, m, text, ascii);
 }
 
 // Returns the diagonal kernel of `lanes` lanes (2, 4 or 8) when this CPU
@@ -287,26 +322,6 @@ DiagonalKernel diagonal_kernel(std::size_t) {
   return nullptr;
 }
 #endif
-
-// Returns the distance of the pattern whose rows `masks` holds (m
-// characters) to `text` (n characters; bytes when `ascii`), through `kernel`.
-template <typename Masks>
-std::size_t diagonal_distance(DiagonalKernel kernel, const Masks& masks, std::size_t m,
-                              std::string_view text, std::size_t n, bool ascii) {
-  const std::uint64_t* const zero = masks.row_at(masks.row_count() - 1);
-  std::vector<const std::uint64_t*> rows(n + 2 * kDiagonalPad, zero);
-  std::size_t count = 0;
-  const std::uint64_t** at = rows.data() + kDiagonalPad;
-  if (ascii) {
-    for (unsigned char byte : text) at[count++] = masks.get(byte);
-  } else {
-    std::size_t pos = 0;
-    skip_stray(text, pos);
-    while (pos < text.size()) at[count++] = masks.get(decode_next(text, pos));
-  }
-  std::vector<BlockCarry> carries(count + kDiagonalCarryPad);
-  return kernel(at, count, m, masks.blocks(), carries.data());
-}
 
 }  // namespace quillmatch_core::detail
 

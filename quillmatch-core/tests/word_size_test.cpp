@@ -155,8 +155,8 @@ TEST(WordSizeTest, LargestOptionValues) {
 
 // Every diagonal kernel this CPU runs, whatever the dispatch picks, against
 // the plain reference: the last block in each lane of a stripe, one stripe or
-// several, texts shorter than a stripe has lanes, code points below and above
-// 256 and above U+FFFF.
+// several, texts shorter than a stripe has lanes or longer than a chunk,
+// code points below and above 256 and above U+FFFF.
 template <bool kDamerau>
 void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref::Text&)) {
   ref::Random random(kDamerau ? 32 : 31);
@@ -169,11 +169,11 @@ void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref
         const BlockMasks masks(pattern, BlockMasks::block_count(m));
         for (const ref::Text& text : {random.text(1, alphabet), random.text(6, alphabet),
                                       random.edit(pattern, m / 8, alphabet),
-                                      random.text(m + 70, alphabet)}) {
+                                      random.text(m + 70, alphabet),
+                                      random.text(detail::kDiagonalChunk + 5, alphabet)}) {
           const std::string bytes = ref::encode(text);
           SCOPED_TRACE("lanes " + std::to_string(lanes) + ", " + ref::encode(pattern) + " / " + bytes);
-          EXPECT_EQ(detail::diagonal_distance(kernel, masks, m, bytes, text.size(),
-                                              alphabet == ref::Alphabet::kAscii),
+          EXPECT_EQ(kernel(masks, m, bytes, alphabet == ref::Alphabet::kAscii),
                     reference(pattern, text));
         }
       }
