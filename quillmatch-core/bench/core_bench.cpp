@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "batch_lanes.h"
+#include "damerau_scan.h"
+#include "diagonal_blocks.h"
+#include "levenshtein_scan.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "quillmatch_core/jaro_winkler.h"
@@ -116,6 +119,60 @@ void jaro_winkler_paths(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Distance<quillmatch_core::levenshtein_bp>)->Name("Levenshtein")->Apply(distance_paths);
 BENCHMARK(BM_Distance<quillmatch_core::damerau_bp>)->Name("Damerau")->Apply(distance_paths);
 BENCHMARK(BM_JaroWinkler)->Name("JaroWinkler")->Apply(jaro_winkler_paths);
+
+// ---------------------------------------------------------------------------
+// The multi-word scans of one instruction set, whatever the dispatch would
+// pick: the column-by-column scan (`Scan::Blocks`) and the diagonal kernels of
+// 2, 4 and 8 lanes. Arguments: characters per string (ASCII).
+
+enum class BlockKernel { kColumns, kSse2, kAvx2, kAvx512 };
+
+template <typename Scan, BlockKernel kKernel>
+void BM_Blocks(benchmark::State& state) {
+  using namespace quillmatch_core::detail;
+  std::mt19937_64 rng(42);
+  const auto chars = static_cast<std::size_t>(state.range(0));
+  const std::string a = random_text(rng, chars, false);
+  const std::string b = mutated(rng, random_text(rng, chars, false));
+  std::vector<char32_t> pattern(a.begin(), a.end());
+  const BlockMasks masks(pattern, BlockMasks::block_count(chars));
+  constexpr std::size_t kLanes[] = {0, 2, 4, 8};
+  const std::size_t lanes = kLanes[static_cast<int>(kKernel)];
+  const DiagonalKernel kernel =
+      lanes == 0 ? nullptr : diagonal_kernel_of<Scan::kDamerau>(lanes);
+  if (lanes != 0 && kernel == nullptr) {
+    state.SkipWithError("instruction set not supported by this CPU");
+    return;
+  }
+  for (auto _ : state) {
+    std::size_t result;
+    if (kernel != nullptr) {
+      result = kernel(masks, chars, b, true);
+    } else {
+      typename Scan::Blocks columns(chars, masks.blocks());
+      for (unsigned char byte : b) columns.step(masks.get(byte));
+      result = columns.score();
+    }
+    benchmark::DoNotOptimize(result);
+  }
+  set_pair_counters(state, chars, chars, b.size());
+}
+
+void block_sizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"chars"});
+  for (int chars : {65, 128, 192, 256, 500, 1000, 10000}) b->Args({chars});
+}
+
+using quillmatch_core::detail::DamerauScan;
+using quillmatch_core::detail::LevenshteinScan;
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kColumns>)->Name("LevenshteinBlocks/columns")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kSse2>)->Name("LevenshteinBlocks/diagonal_sse2")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx2>)->Name("LevenshteinBlocks/diagonal_avx2")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx512>)->Name("LevenshteinBlocks/diagonal_avx512")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kColumns>)->Name("DamerauBlocks/columns")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kSse2>)->Name("DamerauBlocks/diagonal_sse2")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx2>)->Name("DamerauBlocks/diagonal_avx2")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx512>)->Name("DamerauBlocks/diagonal_avx512")->Apply(block_sizes);
 
 // ---------------------------------------------------------------------------
 // Batches: one query against word-like candidates of `range(0)` to `range(1)`

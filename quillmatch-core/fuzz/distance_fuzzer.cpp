@@ -4,12 +4,14 @@
 // and case folding. Each pair is also re-coded into other character widths,
 // which drives it through the byte path, the single-word code-point path
 // (table and map) and the multi-word path: all must give the same distance.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
 
+#include "diagonal_blocks.h"
 #include "fuzz_input.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "quillmatch_core/levenshtein_bp.h"
@@ -62,6 +64,34 @@ void check(fuzz::Report report, const char* measure, Core core, Reference refere
   }
 }
 
+// Long inputs: the pair repeated to 65 to 1000 characters, which the
+// multi-word path and its diagonal vector kernels take. The pair function and
+// each kernel this CPU runs, whatever the dispatch picks, must give the
+// reference distance.
+template <bool kDamerau>
+void check_long(fuzz::Report report, const char* measure, Core core, Reference reference,
+                const fuzz::Text& a, const fuzz::Text& b, std::size_t len_1, std::size_t len_2) {
+  using namespace quillmatch_core::detail;
+  report.text("long measure", measure);
+  fuzz::Text p(len_1), t(b.empty() ? 0 : len_2);
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = a[i % a.size()];
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = b[i % b.size()];
+  const std::string s1 = ref::encode(p), s2 = ref::encode(t);
+  report.text("long str_1", s1);
+  report.text("long str_2", s2);
+  const std::size_t distance = reference(p, t);
+  const auto got = core(s1, s2, std::nullopt, std::nullopt, std::nullopt);
+  FUZZ_CHECK(report, got.ok() && got.value() == distance);
+  if (t.empty()) return;
+  const BlockMasks masks(p, BlockMasks::block_count(p.size()));
+  const bool ascii = std::all_of(s2.begin(), s2.end(), [](char c) { return (c & 0x80) == 0; });
+  for (const std::size_t lanes : {2, 4, 8}) {
+    if (const DiagonalKernel kernel = diagonal_kernel_of<kDamerau>(lanes)) {
+      FUZZ_CHECK(report, kernel(masks, p.size(), s2, ascii) == distance);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -83,5 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         max_len, case_insensitive, score_cutoff);
   check(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, s1, s2, max_len,
         case_insensitive, score_cutoff);
+  if (!a.empty() && in.flag()) {
+    const std::size_t len_1 = 65 + in.below(936);
+    const std::size_t len_2 = len_1 + in.below(129) - 64;
+    check_long<false>(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein,
+                      a, b, len_1, len_2);
+    check_long<true>(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, a, b, len_1,
+                     len_2);
+  }
   return 0;
 }

@@ -7,6 +7,9 @@
 //                  `score()`; PM is the text character's 64-bit mask.
 //   Scan::Blocks — state of the multi-word scan: `Blocks(m, blocks)`,
 //                  `step(row)`, `score()`; row is the character's B words.
+//   Scan::kDamerau — whether the scan has the transposition term; the
+//                  diagonal vector kernels (diagonal_blocks.h) take the
+//                  multi-word scan instead of `Blocks` where the CPU has them.
 #ifndef QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
 #define QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
 
@@ -16,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "diagonal_blocks.h"
 #include "pattern_masks.h"
 #include "prepare.h"
 #include "quillmatch_core/common.h"
@@ -79,9 +83,13 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     std::vector<char32_t> pattern;
     decode_all(pair.text_1, m, pattern);
     const BlockMasks masks(pattern, blocks);
-    typename Scan::Blocks state(m, blocks);
-    scan_code_points(state, masks, pair.text_2);
-    distance = state.score();
+    if (const DiagonalKernel kernel = diagonal_kernel<Scan::kDamerau>(blocks)) {
+      distance = kernel(masks, m, pair.text_2, pair.ascii);
+    } else {
+      typename Scan::Blocks state(m, blocks);
+      scan_code_points(state, masks, pair.text_2);
+      distance = state.score();
+    }
   }
   if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
   return distance;

@@ -15,6 +15,8 @@
 namespace quillmatch_core::detail {
 
 struct DamerauScan {
+  static constexpr bool kDamerau = true;
+
   // One word: patterns of 1 to 64 characters.
   class Word {
    public:

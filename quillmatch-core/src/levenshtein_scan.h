@@ -18,6 +18,8 @@
 namespace quillmatch_core::detail {
 
 struct LevenshteinScan {
+  static constexpr bool kDamerau = false;
+
   // One word: patterns of 1 to 64 characters.
   class Word {
    public:

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "diagonal_blocks.h"
 #include "pattern_masks.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/damerau_bp.h"
@@ -150,6 +151,39 @@ TEST(WordSizeTest, LargestOptionValues) {
   }
   EXPECT_EQ(jaro_winkler("abc", "abd", nullopt, kMax).value(), jaro_winkler("abc", "abd").value());
   EXPECT_EQ(levenshtein_bp("abcd", "ab", kMax - 1).value(), 2U);
+}
+
+// Every diagonal kernel this CPU runs, whatever the dispatch picks, against
+// the plain reference: the last block in each lane of a stripe, one stripe or
+// several, texts shorter than a stripe has lanes or longer than a chunk,
+// code points below and above 256 and above U+FFFF.
+template <bool kDamerau>
+void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref::Text&)) {
+  ref::Random random(kDamerau ? 32 : 31);
+  for (const std::size_t lanes : {2, 4, 8}) {
+    const detail::DiagonalKernel kernel = detail::diagonal_kernel_of<kDamerau>(lanes);
+    if (kernel == nullptr) continue;
+    for (const std::size_t m : {65, 127, 128, 129, 192, 257, 320, 448, 511, 512, 513, 1000}) {
+      for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kMixed}) {
+        const ref::Text pattern = random.text(m, alphabet);
+        const BlockMasks masks(pattern, BlockMasks::block_count(m));
+        for (const ref::Text& text : {random.text(1, alphabet), random.text(6, alphabet),
+                                      random.edit(pattern, m / 8, alphabet),
+                                      random.text(m + 70, alphabet),
+                                      random.text(detail::kDiagonalChunk + 5, alphabet)}) {
+          const std::string bytes = ref::encode(text);
+          SCOPED_TRACE("lanes " + std::to_string(lanes) + ", " + ref::encode(pattern) + " / " + bytes);
+          EXPECT_EQ(kernel(masks, m, bytes, alphabet == ref::Alphabet::kAscii),
+                    reference(pattern, text));
+        }
+      }
+    }
+  }
+}
+
+TEST(WordSizeTest, DiagonalKernelsMatchReference) {
+  check_diagonal_kernels<false>(ref::levenshtein);
+  check_diagonal_kernels<true>(ref::osa);
 }
 
 }  // namespace
