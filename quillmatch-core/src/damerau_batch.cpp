@@ -19,7 +19,7 @@ std::vector<std::size_t> damerau_batch(std::string_view query,
                                        std::span<const std::string_view> candidates,
                                        std::optional<bool> case_insensitive) {
   const DamerauBatch matcher(query, case_insensitive);
-  return detail::score_all<detail::DamerauScan, true>(matcher.query(), candidates);
+  return detail::score_all<detail::DamerauScan>(matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core

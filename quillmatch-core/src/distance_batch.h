@@ -45,10 +45,10 @@ std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, 
 
 // Returns the distance of each candidate, in order, in a vector sized once.
 // With a fast query, short ASCII candidates go through the lane scans of
-// `lane_kernels<kDamerau>()` where this CPU has them; the candidates that
+// `lane_kernels<Scan::kDamerau>()` where this CPU has them; the candidates that
 // neither the lanes nor the byte scan take share one `CodePointScorer`,
 // built on first need.
-template <typename Scan, bool kDamerau>
+template <typename Scan>
 std::vector<std::size_t> score_all(const BatchQuery& table,
                                    std::span<const std::string_view> candidates) {
   std::vector<std::size_t> distances(candidates.size());
@@ -58,7 +58,7 @@ std::vector<std::size_t> score_all(const BatchQuery& table,
     if (!scorer) scorer.emplace(table);
     return scorer->distance(candidate);
   };
-  const LaneKernels* kernels = lane_kernels<kDamerau>();
+  const LaneKernels* kernels = lane_kernels<Scan::kDamerau>();
   if (table.fast && kernels != nullptr) {
     score_in_lanes(*kernels, table, candidates, distances.data(), one);
   } else {

@@ -45,7 +45,7 @@ std::vector<std::size_t> levenshtein_batch(std::string_view query,
                                            std::span<const std::string_view> candidates,
                                            std::optional<bool> case_insensitive) {
   const LevenshteinBatch matcher(query, case_insensitive);
-  return detail::score_all<detail::LevenshteinScan, false>(matcher.query(), candidates);
+  return detail::score_all<detail::LevenshteinScan>(matcher.query(), candidates);
 }
 
 }  // namespace quillmatch_core
