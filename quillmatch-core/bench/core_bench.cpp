@@ -271,7 +271,7 @@ void BM_BatchLanes(benchmark::State& state) {
   const Matcher matcher(kQuery, std::nullopt);
   std::vector<std::size_t> out(c.views.size());
   for (auto _ : state) {
-    score_in_lanes(kernels, matcher.query(), c.views, out.data(),
+    score_in_lanes(kernels, *LaneQuery::of(matcher.query()), c.views, out.data(),
                    [&](std::string_view s) { return matcher.distance(s); });
     benchmark::DoNotOptimize(out.data());
   }

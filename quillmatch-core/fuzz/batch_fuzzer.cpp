@@ -1,7 +1,7 @@
 // Differential fuzzing of the three batch matchers against their pair
 // functions: one query (fast ASCII of 1 to 64 bytes, empty, longer, or not
 // ASCII) against a list of candidates mixing edited copies of the query,
-// short ASCII texts of every lane width, long and non-ASCII texts, empty ones
+// short ASCII and Latin-1 texts of every lane width, long and non-ASCII texts, empty ones
 // and repeats. The list is long enough to fill several lane groups, and each
 // candidate is also scored alone, so the lane scans meet the one-word scan
 // and the batch's code-point scoring meets the pair function.
@@ -31,7 +31,8 @@ std::vector<std::string> make_candidates(fuzz::Input& in, const fuzz::Text& quer
     switch (in.below(6)) {
       case 0:
       case 1: candidates[i] = ref::encode(in.edited(query, query_alphabet, 6)); break;
-      case 2: candidates[i] = ref::encode(in.text(1 + in.below(64), in.below(2))); break;  // ASCII
+      // ASCII (alphabets 0 and 1) or Latin-1 (alphabet 2), for the lanes
+      case 2: candidates[i] = ref::encode(in.text(1 + in.below(64), in.below(3))); break;
       case 3: candidates[i] = ref::encode(in.text(in.length(100), in.alphabet())); break;
       case 4: candidates[i].clear(); break;
       default: candidates[i] = i > 0 ? candidates[in.below(i)] : std::string(); break;

@@ -15,10 +15,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy, std::memset
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "quillmatch_core/batch_query.h"
+#include "unicode_case.h"  // append_lowercase
 #include "utf8.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -51,16 +54,65 @@ struct LaneVector<std::uint64_t> {
   typedef std::uint64_t type __attribute__((vector_size(kVectorBytes)));
 };
 
-// The query seen as a text of character classes: each distinct query byte
-// (after ASCII folding under `case_insensitive`) is one class.
+// Latin-1 lower-casing of one code point below 256, as full Unicode
+// lower-casing does it: 'A' to 'Z' and U+00C0 to U+00DE except U+00D7 gain
+// 0x20; every other code point below 256 is its own lower-case form.
+inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
+  std::array<std::uint8_t, 256> lower{};
+  for (unsigned c = 0; c < 256; ++c) {
+    const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+    lower[c] = static_cast<std::uint8_t>(upper ? c + 0x20 : c);
+  }
+  return lower;
+}();
+inline constexpr std::array<std::uint8_t, 256> kLatin1Same = [] {
+  std::array<std::uint8_t, 256> same{};
+  for (unsigned c = 0; c < 256; ++c) same[c] = static_cast<std::uint8_t>(c);
+  return same;
+}();
+
+// The query seen as a text of character classes: each distinct code point of
+// the query (lower-cased under `case_insensitive`), all below 256, is one
+// class, written as its Latin-1 byte.
 struct LaneQuery {
-  explicit LaneQuery(const BatchQuery& table)
-      : length(table.query_chars), fold(table.case_insensitive) {
-    std::array<bool, 128> is_class{};
-    std::array<std::uint8_t, 128> class_of{};
+  // Returns the lane text of `table`'s query: its 1 to 64 code points after
+  // lower-casing (when folding), if all are below 256; else nothing, and
+  // the lanes cannot take the query. An ASCII query of the fast table costs
+  // no decoding; any other costs one decoding and lower-casing.
+  static std::optional<LaneQuery> of(const BatchQuery& table) {
+    const bool fold = table.case_insensitive;
+    if (table.fast) {
+      return LaneQuery(reinterpret_cast<const unsigned char*>(table.query_text.data()),
+                       table.query_chars, fold);
+    }
+    // Lower-casing never shortens a text, so a longer query stays too long.
+    if (table.query_chars == 0 || table.query_chars > 64) return std::nullopt;
+    std::string lowered;
+    std::string_view text = table.query_text;
+    if (fold) {
+      append_lowercase(text, lowered);
+      text = lowered;
+    }
+    if (count_chars(text) > 64) return std::nullopt;  // U+0130 lower-cases to two
+    char32_t chars[64];
+    unsigned char latin1[64];
+    const std::span<const char32_t> decoded = decode_short(text, chars);
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      if (decoded[i] >= 256) return std::nullopt;
+      latin1[i] = static_cast<unsigned char>(decoded[i]);
+    }
+    return LaneQuery(latin1, decoded.size(), fold);
+  }
+
+  // The query of `length` (1 to 64) Latin-1 code points `text`, each folded
+  // by `kLatin1Lower` when `fold` (which leaves lower-cased text as it is).
+  LaneQuery(const unsigned char* text, std::size_t length_in, bool fold_in)
+      : length(length_in), fold(fold_in) {
+    std::array<bool, 256> is_class{};
+    std::array<std::uint8_t, 256> class_of{};
+    const std::array<std::uint8_t, 256>& map = fold ? kLatin1Lower : kLatin1Same;
     for (std::size_t j = 0; j < length; ++j) {
-      unsigned char b = static_cast<unsigned char>(table.query_text[j]);
-      if (fold && b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
+      const std::uint8_t b = map[text[j]];
       if (!is_class[b]) {
         is_class[b] = true;
         class_of[b] = static_cast<std::uint8_t>(classes);
@@ -70,10 +122,16 @@ struct LaneQuery {
     }
   }
 
+  // The map that lane bytes of Latin-1 candidates go through: their
+  // lower-case form under `fold`, else themselves.
+  const std::array<std::uint8_t, 256>& latin1_map() const {
+    return fold ? kLatin1Lower : kLatin1Same;
+  }
+
   std::array<std::uint8_t, 64> class_byte{};  // the folded byte of each class
-  std::array<std::uint8_t, 64> text_class{};  // the class of each query byte
-  std::size_t length;       // query bytes, 1 to 64
-  std::size_t classes = 0;  // distinct (folded) query bytes
+  std::array<std::uint8_t, 64> text_class{};  // the class of each query position
+  std::size_t length;       // query code points, 1 to 64
+  std::size_t classes = 0;  // distinct (folded) code points of the query
   bool fold;
 };
 
@@ -197,6 +255,55 @@ template <typename T>
   return not_ascii;
 }
 
+// Rewrites the row of each lane in `lanes` (bit k for lane k, a candidate
+// holding a byte of 0x80 or above) with the candidate's Latin-1 form, one
+// byte per code point through `query.latin1_map()`, and sets its length mask.
+// UTF-8 of a text whose code points are all below 256 holds only ASCII bytes
+// and lead bytes 0xC2 and 0xC3, each followed by one continuation byte.
+// Returns the lanes whose candidate is not such a text (a code point from
+// 256, or malformed UTF-8): their scores are void. A few operations per
+// candidate byte, none of them a branch on the byte.
+template <typename T>
+[[gnu::always_inline]] inline std::uint64_t latin1_rows(const LaneQuery& query,
+                                                        const std::string_view* candidates,
+                                                        const std::size_t* group,
+                                                        std::uint64_t lanes, unsigned char* rows,
+                                                        T* lengths) {
+  constexpr std::size_t kWidth = kRowBytes / (kGroupBytes / sizeof(T));
+  const std::array<std::uint8_t, 256>& map = query.latin1_map();
+  std::uint64_t not_latin1 = 0;
+  for (; lanes != 0; lanes &= lanes - 1) {
+    const auto k = static_cast<std::size_t>(std::countr_zero(lanes));
+    const std::string_view candidate = candidates[group[k]];
+    const auto* from = reinterpret_cast<const unsigned char*>(candidate.data());
+    unsigned char* to = rows + k * kWidth;
+    std::size_t j = 0;
+    unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
+    unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < candidate.size(); ++i) {
+      const unsigned b = from[i];
+      const unsigned lead = (b & 0xFE) == 0xC2;
+      const unsigned continuation = (b & 0xC0) == 0x80;
+      // A continuation byte must follow a lead byte and nothing else may;
+      // no other byte from 0xC0 may appear.
+      bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
+      // A lead byte's slot is taken over by its continuation byte.
+      to[j] = map[(b + offset) & 0xFF];
+      j += lead ^ 1;
+      offset = lead * ((b & 1) << 6);
+      after_lead = lead;
+    }
+    if ((bad | after_lead) != 0) {
+      not_latin1 |= std::uint64_t{1} << k;
+    } else {
+      // The bytes left past `j` lie above the lane's last position.
+      lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - j));
+    }
+  }
+  return not_latin1;
+}
+
 // Runs the bit-parallel scan of the query over the lanes whose pattern masks
 // `masks` (one group of vectors per class) holds, and writes each candidate's
 // distance: the query length plus the vertical deltas of the last column, VP
@@ -261,10 +368,12 @@ template <typename T, bool kDamerau>
 // Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
 // (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T): `group[k]`
 // indexes `candidates`, and the distance of candidate `group[k]` goes to
-// `out[group[k]]`. Returns the lanes (bit k for `group[k]`) whose candidate is
-// not ASCII, whose `out` entry is void. Costs one comparison per class and
-// vector of row bytes to build the masks, then one vector step per query byte, for
-// the whole group.
+// `out[group[k]]`. Candidates with bytes from 0x80 are scored on their
+// Latin-1 form (see `latin1_rows`). Returns the lanes (bit k for `group[k]`)
+// whose candidate has a code point from 256 or is malformed, whose `out`
+// entry is void. Costs one comparison per class and vector of row bytes to
+// build the masks, then one vector step per query character, for the whole
+// group.
 #if defined(__x86_64__) || defined(__i386__)
 template <typename T, bool kDamerau>
 __attribute__((target("avx2,popcnt"))) std::uint64_t scan_lanes_avx2(const LaneQuery& query,
@@ -275,7 +384,8 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t scan_lanes_avx2(const LaneQ
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];
   alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
-  const std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  if (not_ascii != 0) not_ascii = latin1_rows(query, candidates, group, not_ascii, rows, lengths);
   for (std::size_t c = 0; c < query.classes; ++c) {
     const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
     for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
@@ -298,7 +408,8 @@ __attribute__((target("sse2"))) std::uint64_t scan_lanes_sse2(const LaneQuery& q
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];
   alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
-  const std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
+  if (not_ascii != 0) not_ascii = latin1_rows(query, candidates, group, not_ascii, rows, lengths);
   for (std::size_t c = 0; c < query.classes; ++c) {
     const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
     for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
@@ -348,23 +459,23 @@ const LaneKernels* lane_kernels() {
 }
 #endif
 
-// Scores every candidate against a fast query into `out` (sized to match):
-// ASCII candidates of 1 to 64 bytes in groups of lanes by length, all others
-// through `one`, the matcher's one-at-a-time distance. The lanes themselves
-// find the candidates that are not ASCII, which skips a separate test of each.
+// Scores every candidate against `query` into `out` (sized to match):
+// candidates of 1 to 64 bytes whose code points are all below 256 in groups
+// of lanes by byte length, all others through `one`, the matcher's
+// one-at-a-time distance. The lanes themselves find the candidates that are
+// not ASCII, which skips a separate test of each.
 template <typename One>
-void score_in_lanes(const LaneKernels& kernels, const BatchQuery& table,
+void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
                     std::span<const std::string_view> candidates, std::size_t* out, One one) {
-  const LaneQuery query(table);
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                          kGroupBytes / 8};
   std::size_t pending[4][kGroupBytes];
   std::size_t filled[4] = {0, 0, 0, 0};
   const auto flush = [&](std::size_t width) {
-    std::uint64_t not_ascii =
+    std::uint64_t void_lanes =
         kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
-    for (; not_ascii != 0; not_ascii &= not_ascii - 1) {
-      const std::size_t index = pending[width][std::countr_zero(not_ascii)];
+    for (; void_lanes != 0; void_lanes &= void_lanes - 1) {
+      const std::size_t index = pending[width][std::countr_zero(void_lanes)];
       out[index] = one(candidates[index]);
     }
     filled[width] = 0;

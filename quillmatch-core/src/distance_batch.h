@@ -44,9 +44,10 @@ std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, 
 }
 
 // Returns the distance of each candidate, in order, in a vector sized once.
-// With a fast query, short ASCII candidates go through the lane scans of
-// `lane_kernels<Scan::kDamerau>()` where this CPU has them; the candidates that
-// neither the lanes nor the byte scan take share one `CodePointScorer`,
+// With a query of 1 to 64 code points below 256 (after lower-casing, when
+// folding), short candidates of such code points go through the lane scans
+// of `lane_kernels<Scan::kDamerau>()` where this CPU has them; the candidates
+// that neither the lanes nor the byte scan take share one `CodePointScorer`,
 // built on first need.
 template <typename Scan>
 std::vector<std::size_t> score_all(const BatchQuery& table,
@@ -59,8 +60,10 @@ std::vector<std::size_t> score_all(const BatchQuery& table,
     return scorer->distance(candidate);
   };
   const LaneKernels* kernels = lane_kernels<Scan::kDamerau>();
-  if (table.fast && kernels != nullptr) {
-    score_in_lanes(*kernels, table, candidates, distances.data(), one);
+  const std::optional<LaneQuery> lane_query =
+      kernels != nullptr ? LaneQuery::of(table) : std::nullopt;
+  if (lane_query) {
+    score_in_lanes(*kernels, *lane_query, candidates, distances.data(), one);
   } else {
     for (std::size_t i = 0; i < candidates.size(); ++i) distances[i] = one(candidates[i]);
   }

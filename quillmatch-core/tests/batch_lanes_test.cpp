@@ -2,6 +2,7 @@
 // every instruction set this CPU runs, every lane width and partial groups.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "batch_lanes.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/levenshtein_batch.h"
+#include "reference.h"
 
 namespace quillmatch_core::detail {
 namespace {
@@ -52,59 +54,31 @@ bool cpu_has(const char* feature) {
 #endif
 }
 
-std::string random_ascii(std::mt19937_64& rng, std::size_t len, std::string_view alphabet) {
-  std::string s;
-  for (std::size_t i = 0; i < len; ++i) s += alphabet[rng() % alphabet.size()];
-  return s;
+// A text of `len` characters drawn from the characters of `alphabet` (UTF-8).
+std::string random_text(std::mt19937_64& rng, std::size_t len, std::string_view alphabet) {
+  const ref::Text chars = ref::decode(alphabet);
+  ref::Text t(len);
+  for (char32_t& c : t) c = chars[rng() % chars.size()];
+  return ref::encode(t);
 }
 
 // Candidate lengths on both sides of every lane width, plus the cases that
-// leave the lanes: empty, over 64 bytes, non-ASCII.
+// leave the lanes: empty, over 64 bytes, code points from 256 (U+0130 and
+// U+212A lower-case into ASCII, U+03A3 by its neighbours) and the high bytes
+// of malformed UTF-8.
 std::vector<std::string> random_candidates(std::mt19937_64& rng, std::string_view alphabet,
                                            std::size_t count) {
   static constexpr std::size_t kLengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65};
+  static constexpr std::string_view kOthers[] = {"\xc3\xa9", "\xc3\x89", "\xc3\xbf", "\xc4\x80",
+                                                 "\xc4\xb0", "\xe2\x84\xaa", "\xce\xa3",
+                                                 "\xf0\x9f\x98\x80", "\xc3", "\xa9"};
   std::vector<std::string> out;
   for (std::size_t i = 0; i < count; ++i) {
-    std::string s = random_ascii(rng, kLengths[rng() % std::size(kLengths)], alphabet);
-    if (rng() % 23 == 0) s += "\xc3\xa9";  // e with acute: not ASCII
+    std::string s = random_text(rng, kLengths[rng() % std::size(kLengths)], alphabet);
+    if (rng() % 11 == 0) s.insert(rng() % (s.size() + 1), kOthers[rng() % std::size(kOthers)]);
     out.push_back(s);
   }
   return out;
-}
-
-TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
-  std::mt19937_64 rng(20261208);
-  constexpr std::string_view kAlphabets[] = {"ab", "abcAB", "abcdefghij[{", "xyzXYZ019 "};
-  for (const KernelSet& set : kernel_sets()) {
-    if (!cpu_has(set.cpu_feature)) continue;
-    for (std::size_t query_len : {1, 2, 5, 8, 9, 16, 17, 33, 63, 64}) {
-      for (std::string_view alphabet : kAlphabets) {
-        for (bool case_insensitive : {false, true}) {
-          const std::string query = random_ascii(rng, query_len, alphabet);
-          // Counts that leave every lane width with a partial last group.
-          const std::size_t count = 1 + rng() % 150;
-          const std::vector<std::string> owned = random_candidates(rng, alphabet, count);
-          const std::vector<std::string_view> candidates(owned.begin(), owned.end());
-          const LevenshteinBatch lev(query, case_insensitive);
-          const DamerauBatch dam(query, case_insensitive);
-          std::vector<std::size_t> got_lev(count, 999);
-          std::vector<std::size_t> got_dam(count, 999);
-          score_in_lanes(set.levenshtein, lev.query(), candidates, got_lev.data(),
-                         [&](std::string_view c) { return lev.distance(c); });
-          score_in_lanes(set.damerau, dam.query(), candidates, got_dam.data(),
-                         [&](std::string_view c) { return dam.distance(c); });
-          for (std::size_t i = 0; i < count; ++i) {
-            ASSERT_EQ(got_lev[i], lev.distance(candidates[i]))
-                << set.name << " query '" << query << "' candidate '" << owned[i] << "' ci "
-                << case_insensitive;
-            ASSERT_EQ(got_dam[i], dam.distance(candidates[i]))
-                << set.name << " query '" << query << "' candidate '" << owned[i] << "' ci "
-                << case_insensitive;
-          }
-        }
-      }
-    }
-  }
 }
 
 // Scores `owned` through every kernel set against both one-at-a-time scans.
@@ -116,19 +90,77 @@ void expect_lanes_match(std::string_view query, const std::vector<std::string>& 
     for (bool case_insensitive : {false, true}) {
       const LevenshteinBatch lev(query, case_insensitive);
       const DamerauBatch dam(query, case_insensitive);
+      const std::optional<LaneQuery> lane_query = LaneQuery::of(lev.query());
+      ASSERT_TRUE(lane_query.has_value()) << what;
       std::vector<std::size_t> got_lev(owned.size(), 999);
       std::vector<std::size_t> got_dam(owned.size(), 999);
-      score_in_lanes(set.levenshtein, lev.query(), candidates, got_lev.data(),
+      score_in_lanes(set.levenshtein, *lane_query, candidates, got_lev.data(),
                      [&](std::string_view c) { return lev.distance(c); });
-      score_in_lanes(set.damerau, dam.query(), candidates, got_dam.data(),
+      score_in_lanes(set.damerau, *lane_query, candidates, got_dam.data(),
                      [&](std::string_view c) { return dam.distance(c); });
       for (std::size_t i = 0; i < owned.size(); ++i) {
         ASSERT_EQ(got_lev[i], lev.distance(candidates[i]))
-            << what << ", " << set.name << ", ci " << case_insensitive << ", candidate " << i;
+            << what << ", " << set.name << ", ci " << case_insensitive << ", query '" << query
+            << "', candidate '" << owned[i] << "'";
         ASSERT_EQ(got_dam[i], dam.distance(candidates[i]))
-            << what << ", " << set.name << ", ci " << case_insensitive << ", candidate " << i;
+            << what << ", " << set.name << ", ci " << case_insensitive << ", query '" << query
+            << "', candidate '" << owned[i] << "'";
       }
     }
+  }
+}
+
+TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
+  std::mt19937_64 rng(20261208);
+  constexpr std::string_view kAlphabets[] = {"ab", "abcAB", "abcdefghij[{", "xyzXYZ019 ",
+                                             "ae\u00e9\u00c9\u00df\u00ff",
+                                             "ab\u00b5\u00d7\u00f7\u00de\u00fe\u00c0\u00e0"};
+  for (std::size_t query_len : {1, 2, 5, 8, 9, 16, 17, 33, 63, 64}) {
+    for (std::string_view alphabet : kAlphabets) {
+      const std::string query = random_text(rng, query_len, alphabet);
+      // Counts that leave every lane width with a partial last group.
+      const std::vector<std::string> owned = random_candidates(rng, alphabet, 1 + rng() % 150);
+      expect_lanes_match(query, owned, "random");
+    }
+  }
+}
+
+// Which queries the lanes take: 1 to 64 code points below 256 once
+// lower-cased when folding.
+TEST(BatchLanes, QueriesOfTheLanes) {
+  std::string e64;
+  for (int i = 0; i < 64; ++i) e64 += "\u00e9";
+  const struct {
+    std::string query;
+    bool ci;
+    std::optional<std::string> lanes;  // the lane text, Latin-1
+  } cases[] = {
+      {"", false, std::nullopt},
+      {"Jos\u00e9phine", false, "Jos\xe9phine"},
+      {"Jos\u00e9phine", true, "jos\xe9phine"},
+      {"\u00c0\u00d7\u00de\u00df\u00b5\u00ff", true, "\xe0\xd7\xfe\xdf\xb5\xff"},
+      {"\u0130", false, std::nullopt},
+      {"\u0130", true, std::nullopt},  // i and U+0307
+      {"\u212A", false, std::nullopt},
+      {"\u212Aa", true, "ka"},  // KELVIN SIGN
+      {"\u1E9E", true, "\xdf"},  // capital sharp s
+      {"\u0178", true, "\xff"},
+      {"\u03a3", true, std::nullopt},
+      {"a\U0001F600", false, std::nullopt},
+      {e64, false, std::string(64, '\xe9')},
+      {e64 + "a", false, std::nullopt},
+      {std::string(63, 'a') + "\u0130", true, std::nullopt},  // 65 once lower-cased
+  };
+  for (const auto& c : cases) {
+    const BatchQuery table(c.query, c.ci);
+    const std::optional<LaneQuery> got = LaneQuery::of(table);
+    ASSERT_EQ(got.has_value(), c.lanes.has_value()) << c.query << " ci " << c.ci;
+    if (!got) continue;
+    std::string text;
+    for (std::size_t j = 0; j < got->length; ++j) {
+      text += static_cast<char>(got->class_byte[got->text_class[j]]);
+    }
+    EXPECT_EQ(text, *c.lanes) << c.query << " ci " << c.ci;
   }
 }
 
@@ -140,6 +172,8 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
   std::string control;  // 64 distinct bytes 0x00 to 0x3F: 64 classes, NUL among them
   for (int b = 0; b < 64; ++b) control += static_cast<char>(b);
   const std::string letters_and_neighbours = "@AZ[`az{aZ";
+  std::string latin1_top;  // both cases, U+00D7 and U+00F7, U+00DF and U+00FF
+  for (char32_t c = 0xC0; c <= 0xFF; ++c) latin1_top += ref::encode({c});
   struct Case {
     const char* what;
     std::string query;
@@ -158,11 +192,17 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
        false},
       {"non-ASCII anywhere in any lane", "definitely", "defintly", {2, 3, 8, 9, 16, 17, 40, 64}, 300,
        true},
+      {"Latin-1 candidates of every byte length", "Jos\u00e9phine", "josephin\u00e9\u00c9\u00e8",
+       {1, 4, 5, 8, 9, 16, 17, 32, 33, 64}, 300, false},
+      {"Latin-1 and broken UTF-8 in any lane", "definitely", "defintly\u00e9\u00ff\u00b5",
+       {2, 3, 8, 9, 16, 17, 40, 64}, 300, true},
+      {"query of the 64 code points U+00C0 to U+00FF", latin1_top, latin1_top + "a",
+       {1, 8, 9, 33, 64}, 150, false},
   };
   for (const Case& c : cases) {
     std::vector<std::string> owned;
     for (std::size_t i = 0; i < c.count; ++i) {
-      std::string s = random_ascii(rng, c.lengths[rng() % c.lengths.size()], c.alphabet);
+      std::string s = random_text(rng, c.lengths[rng() % c.lengths.size()], c.alphabet);
       if (c.non_ascii && !s.empty() && rng() % 3 == 0) {
         // Either byte of the two-byte form, so that lanes see lone high bytes too.
         s[rng() % s.size()] = rng() % 2 == 0 ? '\xc3' : '\xa9';

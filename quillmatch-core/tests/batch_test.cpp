@@ -125,8 +125,13 @@ std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& qu
   for (const std::size_t n : {1, 3, 17, 63, 64, 65, 127, 128, 129}) {
     out.push_back(random.string(n, ref::Alphabet::kMixed));
     out.push_back(random.string(n, ref::Alphabet::kFoldable));
+    out.push_back(random.string(n, ref::Alphabet::kLatin1Case));
   }
-  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed}) {
+  // Code points that end the Latin-1 form among Latin-1 neighbours.
+  for (const char* other : {"\u0130", "\u212A", "\u1E9E", "\u0178", "\u03a3", "\U0001F600"}) {
+    out.push_back("\u00c9t\u00e9" + std::string(other) + "\u00df");
+  }
+  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed, ref::Alphabet::kLatin1Case}) {
     for (int k = 0; k < 4; ++k) out.push_back(ref::encode(random.edit(query, 1 + random.below(4), alphabet)));
   }
   std::string upper = ref::encode(query);
@@ -141,7 +146,7 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
   std::vector<ref::Text> queries;
   for (const std::size_t n : {0, 1, 2, 16, 17, 63, 64, 65, 127, 128, 129}) {
     for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed,
-                                ref::Alphabet::kFoldable}) {
+                                ref::Alphabet::kFoldable, ref::Alphabet::kLatin1Case}) {
       queries.push_back(random.text(n, alphabet));
     }
   }
@@ -149,6 +154,7 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
   queries.push_back(ref::decode(std::string(63, 'a') + "İ"));
   queries.push_back(ref::decode(std::string(62, 'B') + "İ"));
   queries.push_back(ref::decode("\u212Aa\u212A"));
+  queries.push_back(ref::decode("Jos\u00e9phine \u1E9E\u0178"));  // Latin-1 once lower-cased
   for (const ref::Text& query_text : queries) {
     const std::size_t n = query_text.size();
     const std::string query = ref::encode(query_text);

@@ -172,6 +172,7 @@ enum class Alphabet {
   kAscii,       // a-d
   kAsciiCase,   // a-c and A-C
   kLatin1,      // a few ASCII letters and code points 0x80 to 0xFF
+  kLatin1Case,  // Latin-1 letters of both cases and the signs between them
   kBmp,         // Greek, CJK and others from 0x100 to 0xFFFF
   kAstral,      // above U+FFFF
   kMixed,       // all of the above
@@ -182,6 +183,8 @@ inline const std::vector<char32_t>& symbols(Alphabet alphabet) {
   static const std::vector<char32_t> ascii{'a', 'b', 'c', 'd'};
   static const std::vector<char32_t> ascii_case{'a', 'b', 'c', 'A', 'B', 'C'};
   static const std::vector<char32_t> latin1{'a', 'b', 0x80, 0xC0, 0xE9, 0xDF, 0xFF};
+  static const std::vector<char32_t> latin1_case{'a', 'B', 0xB5, 0xC9, 0xE9, 0xD7,
+                                                 0xF7, 0xDE, 0xFE, 0xDF, 0xFF};
   static const std::vector<char32_t> bmp{'a', 0x100, 0x3B1, 0x3B2, 0x65E5, 0x672C, 0xFFFD};
   static const std::vector<char32_t> astral{'a', 0x10000, 0x1F600, 0x1F601, 0x10FFFF};
   static const std::vector<char32_t> mixed{'a', 'b', 'C', 0xE9, 0xFF, 0x3B1, 0x65E5, 0x1F600, 0x1F601};
@@ -191,6 +194,7 @@ inline const std::vector<char32_t>& symbols(Alphabet alphabet) {
     case Alphabet::kAscii: return ascii;
     case Alphabet::kAsciiCase: return ascii_case;
     case Alphabet::kLatin1: return latin1;
+    case Alphabet::kLatin1Case: return latin1_case;
     case Alphabet::kBmp: return bmp;
     case Alphabet::kAstral: return astral;
     case Alphabet::kMixed: return mixed;
