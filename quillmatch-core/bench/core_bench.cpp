@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -329,6 +330,39 @@ void BM_JaroWinklerBatch(benchmark::State& state) {
   set_batch_counters(state, c);
 }
 BENCHMARK(BM_JaroWinklerBatch)->Name("JaroWinklerBatch")->Apply(batch_shapes);
+
+// Sentences of 55 to 65 characters (words and spaces) against one of 60: the
+// widest lanes, and the candidates just beyond them.
+void BM_JaroWinklerBatchSentences(benchmark::State& state) {
+  std::mt19937_64 rng(5);
+  const auto sentence = [&](std::size_t chars) {
+    std::string s;
+    while (s.size() < chars) s += random_text(rng, 2 + rng() % 8, false) + " ";
+    s.resize(chars);
+    return s;
+  };
+  const std::string query = sentence(60);
+  Candidates c;
+  for (std::size_t i = 0; i < kBatchSize; ++i) {
+    std::string s = sentence(55 + rng() % 11);
+    c.bytes += s.size();
+    c.owned.push_back(std::move(s));
+  }
+  c.views.assign(c.owned.begin(), c.owned.end());
+  for (auto _ : state) {
+    auto result = quillmatch_core::jaro_winkler_batch(query, c.views);
+    benchmark::DoNotOptimize(result.value().data());
+  }
+  set_batch_counters(state, c);
+}
+BENCHMARK(BM_JaroWinklerBatchSentences)->Name("JaroWinklerBatch/sentences");
+
+std::vector<double> jaro_winkler_batch_folded(std::string_view query,
+                                              std::span<const std::string_view> candidates,
+                                              bool ci) {
+  return quillmatch_core::jaro_winkler_batch(query, candidates, std::nullopt, ci).value();
+}
+BENCHMARK(BM_BatchCodePoints<jaro_winkler_batch_folded>)->Name("JaroWinklerBatch/code_points")->Apply(code_point_shapes);
 
 }  // namespace
 

@@ -27,11 +27,6 @@ struct Matching {
   std::size_t mismatched = 0;
 };
 
-std::size_t match_distance(std::size_t n1, std::size_t n2) {
-  const std::size_t half = std::max(n1, n2) / 2;
-  return half > 0 ? half - 1 : 0;
-}
-
 // Counts the mismatched pairs between the k-th set bits of f1 and f2, which
 // hold equally many bits.
 template <typename Text>
@@ -52,7 +47,7 @@ std::size_t count_mismatched(const Text& s1, const Text& s2, std::uint64_t f1, s
 template <typename Text>
 Matching match_short(const Text& s1, const Text& s2) {
   const std::size_t n2 = s2.size();
-  const std::size_t d = match_distance(s1.size(), n2);
+  const std::size_t d = detail::match_distance(s1.size(), n2);
   std::uint64_t f1 = 0;
   std::uint64_t f2 = 0;
   std::size_t matches = 0;
@@ -78,7 +73,7 @@ Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
   for (std::size_t j = 0; j < s2.size(); ++j) {
     masks[static_cast<unsigned char>(s2[j])] |= std::uint64_t{1} << j;
   }
-  const std::size_t d = match_distance(s1.size(), s2.size());
+  const std::size_t d = detail::match_distance(s1.size(), s2.size());
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t f1 = 0;
   std::uint64_t f2 = 0;
@@ -103,7 +98,7 @@ Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
 // each character's search resumes after such words.
 Matching match_long(const std::vector<char32_t>& s1, const std::vector<char32_t>& s2) {
   const std::size_t n2 = s2.size();
-  const std::size_t d = match_distance(s1.size(), n2);
+  const std::size_t d = detail::match_distance(s1.size(), n2);
   const detail::BlockMasks positions(s2, detail::BlockMasks::block_count(n2));
   const std::size_t absent = positions.row_count() - 1;
   std::vector<std::size_t> resume(positions.row_count(), 0);

@@ -16,8 +16,10 @@
 #include <bit>        // std::countr_one, std::countr_zero
 #include <cstdint>    // std::uint8_t, std::uint16_t, std::uint64_t
 
+#include "jaro_winkler_lanes.h"
 #include "jaro_winkler_score.h"
 #include "quillmatch_core/jaro_winkler.h"
+#include "unicode_case.h"
 #include "utf8.h"
 
 namespace quillmatch_core {
@@ -53,8 +55,7 @@ class JaroWinklerScan {
  public:
   JaroWinklerScan(const std::uint64_t* masks, std::string_view candidate, std::size_t query_chars)
       : masks_(masks), text_(candidate.data()), size_(candidate.size()) {
-    const std::size_t half = std::max(query_chars, size_) / 2;
-    d_ = half > 0 ? half - 1 : 0;
+    d_ = match_distance(query_chars, size_);
     window_ = (std::uint64_t{1} << (d_ + 1)) - 1;
   }
 
@@ -214,6 +215,28 @@ struct JaroWinklerBatchScorer {
   // Fills `out` with the similarity of each candidate, in order.
   static void fill(const JaroWinklerBatch& matcher, std::span<const std::string_view> candidates,
                    double* out) {
+    const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();
+    if (kernels != nullptr && matcher.query_chars_ != 0) {
+      // The query's code points as Latin-1 bytes, lower-cased when folding.
+      std::string_view latin1 = matcher.query_folded_;
+      unsigned char bytes[64];
+      if (!matcher.fast_) {
+        std::string lowered;
+        if (matcher.case_insensitive_) append_lowercase(matcher.query_text_, lowered);
+        const std::size_t size =
+            to_latin1(matcher.case_insensitive_ ? lowered : matcher.query_text_, bytes);
+        latin1 = size <= 64 ? std::string_view(reinterpret_cast<const char*>(bytes), size)
+                            : std::string_view();
+      }
+      // A zero byte would match the lanes' padding.
+      if (!latin1.empty() && latin1.find('\0') == std::string_view::npos) {
+        const JaroWinklerLaneQuery query(latin1, matcher.case_insensitive_);
+        score_in_jaro_winkler_lanes(
+            *kernels, query, matcher.p_, candidates, out,
+            [&](std::string_view candidate) { return matcher.score_by_pair(candidate); });
+        return;
+      }
+    }
     if (!matcher.fast_) {
       for (std::size_t k = 0; k < candidates.size(); ++k) {
         out[k] = matcher.similarity(candidates[k]);

@@ -20,6 +20,14 @@ inline std::optional<InvalidPrefixScale> check_prefix_scale(std::optional<double
   return std::nullopt;
 }
 
+// Returns the match distance of two strings of `n1` and `n2` characters:
+// max(n1, n2) / 2 - 1, at least 0. Positions i and j may match when they
+// differ by at most this.
+inline std::size_t match_distance(std::size_t n1, std::size_t n2) {
+  const std::size_t half = (n1 > n2 ? n1 : n2) / 2;
+  return half > 0 ? half - 1 : 0;
+}
+
 // Returns the Winkler-raised Jaro score from its three ratios: `a` = m / n1,
 // `b` = m / n2 and `t` = (m - floor(mismatched / 2)) / m, with `prefix` (0 to
 // 4) equal leading characters. The order of the operations is fixed.

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "batch_lanes.h"
+#include "jaro_winkler_lanes.h"
+#include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/damerau_batch.h"
+#include "quillmatch_core/jaro_winkler_batch.h"
 #include "quillmatch_core/levenshtein_batch.h"
 #include "reference.h"
+#include "unicode_case.h"
 
 namespace quillmatch_core::detail {
 namespace {
@@ -211,6 +215,50 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
     }
     expect_lanes_match(c.query, owned, c.what);
   }
+}
+
+// The Jaro-Winkler lanes of every instruction set against the pair function,
+// bit for bit: ASCII and Latin-1 queries and candidates at every lane border,
+// those that leave the lanes, partial groups.
+TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
+#if defined(__x86_64__) || defined(__i386__)
+  const std::pair<const char*, const JaroWinklerLaneKernels*> sets[] = {
+      {"avx2", &kJaroWinklerLanesAvx2}, {"sse2", &kJaroWinklerLanesSse2}};
+  std::mt19937_64 rng(20261210);
+  // Latin-1 letters of both cases and U+00D7, which has no lower case.
+  const std::string accents = "\xc3\x89\xc3\xa9\xc3\x97\xc3\xb7";
+  for (const auto& [name, kernels] : sets) {
+    if (!cpu_has(name)) continue;
+    for (std::size_t query_len : {1, 4, 8, 9, 17, 33, 64}) {
+      for (bool ci : {false, true}) {
+        const std::string query = random_ascii(rng, query_len, "abcAB");
+        std::vector<std::string> owned = random_candidates(rng, "abcAB", 1 + rng() % 150);
+        for (std::size_t n : {1, 8, 9, 32, 33, 64, 65}) {
+          std::string s = random_ascii(rng, n, "abcAB");
+          for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(rng() % 4 * 2, 2));
+          owned.push_back(s.substr(0, s.size() - (rng() % 2) * 2));
+        }
+        const std::vector<std::string_view> candidates(owned.begin(), owned.end());
+        for (const std::string& q : {query, owned.back()}) {
+          const auto matcher = JaroWinklerBatch::create(q, 0.2, ci);
+          std::vector<double> got(owned.size(), -1.0);
+          std::string lowered, latin1(65, '\0');
+          append_lowercase(q, lowered);
+          latin1.resize(to_latin1(ci ? lowered : q, reinterpret_cast<unsigned char*>(latin1.data())));
+          if (latin1.size() > 64) continue;
+          score_in_jaro_winkler_lanes(*kernels, JaroWinklerLaneQuery(latin1, ci), 0.2, candidates,
+                                      got.data(), [&](std::string_view c) {
+                                        return matcher.value().similarity(c);
+                                      });
+          for (std::size_t i = 0; i < owned.size(); ++i) {
+            ASSERT_EQ(ref::Exact{got[i]}, ref::Exact{jaro_winkler(q, owned[i], 0.2, std::nullopt, ci).value()})
+                << name << " query '" << q << "' candidate '" << owned[i] << "' ci " << ci;
+          }
+        }
+      }
+    }
+  }
+#endif
 }
 
 TEST(BatchLanes, FreeFunctionsKeepCandidateOrder) {

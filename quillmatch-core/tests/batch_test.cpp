@@ -117,12 +117,14 @@ TEST(JaroWinklerBatchTest, Cases) {
 std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& query) {
   // U+212A lower-cases to ASCII 'k'; U+0130 to two code points.
   std::vector<std::string> out{"", "İ", "ABC" + std::string("İ"), "\u212A", "BA\u212Ab",
-                               std::string(63, 'A') + "İ", std::string(64, 'b') + "\u212A"};
+                               std::string(63, 'A') + "İ", std::string(64, 'b') + "\u212A",
+                               std::string("a\0b", 3), "A\u03A3", "\u03A3A\u03A3", "\u00C9t\u00C9"};
   for (const std::size_t n : {1, 2, 5, 16, 17, 40, 63, 64, 65, 70, 130}) {
     out.push_back(random.string(n, ref::Alphabet::kAsciiCase));
     out.push_back(random.string(n, ref::Alphabet::kAscii));
   }
   for (const std::size_t n : {1, 3, 17, 63, 64, 65, 127, 128, 129}) {
+    out.push_back(random.string(n, ref::Alphabet::kLatin1));
     out.push_back(random.string(n, ref::Alphabet::kMixed));
     out.push_back(random.string(n, ref::Alphabet::kFoldable));
     out.push_back(random.string(n, ref::Alphabet::kLatin1Case));
@@ -146,7 +148,7 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
   std::vector<ref::Text> queries;
   for (const std::size_t n : {0, 1, 2, 16, 17, 63, 64, 65, 127, 128, 129}) {
     for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed,
-                                ref::Alphabet::kFoldable, ref::Alphabet::kLatin1Case}) {
+                                ref::Alphabet::kFoldable, ref::Alphabet::kLatin1, ref::Alphabet::kLatin1Case}) {
       queries.push_back(random.text(n, alphabet));
     }
   }
@@ -155,6 +157,9 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
   queries.push_back(ref::decode(std::string(62, 'B') + "İ"));
   queries.push_back(ref::decode("\u212Aa\u212A"));
   queries.push_back(ref::decode("Jos\u00e9phine \u1E9E\u0178"));  // Latin-1 once lower-cased
+  queries.push_back(ref::decode("\u03A3A\u03A3"));
+  queries.push_back(ref::decode(std::string("ab\0c", 4)));
+  queries.push_back(ref::decode("\u00C9t\u00E9"));
   for (const ref::Text& query_text : queries) {
     const std::size_t n = query_text.size();
     const std::string query = ref::encode(query_text);

@@ -52,6 +52,8 @@ TEST(JaroWinklerBatchFastTest, EqualsThePairFunction) {
       {16, ref::Alphabet::kAsciiCase}, {17, ref::Alphabet::kAscii},     {31, ref::Alphabet::kAsciiCase},
       {32, ref::Alphabet::kAscii},     {33, ref::Alphabet::kAsciiCase}, {63, ref::Alphabet::kAscii},
       {63, ref::Alphabet::kAsciiCase}, {64, ref::Alphabet::kAscii},     {64, ref::Alphabet::kAsciiCase},
+      {1, ref::Alphabet::kLatin1},     {9, ref::Alphabet::kLatin1},     {33, ref::Alphabet::kLatin1},
+      {64, ref::Alphabet::kLatin1},    {65, ref::Alphabet::kLatin1},    {8, ref::Alphabet::kFoldable},
   };
   ref::Random random(9001);
   for (const Shape& shape : shapes) {
@@ -73,6 +75,25 @@ TEST(JaroWinklerBatchFastTest, EqualsThePairFunction) {
           ASSERT_EQ(Exact{matcher.value().similarity(candidates[i])}, Exact{want});
           if (!ci) ASSERT_EQ(Exact{want}, Exact{ref::jaro_winkler(query, candidates[i], p.value_or(0.1))});
         }
+      }
+    }
+  }
+}
+
+// Every pair of characters below 256, each after a shared letter, folded or
+// not: the lanes' Latin-1 lower-casing against the pair function's.
+TEST(JaroWinklerBatchFastTest, EveryLatin1Pair) {
+  std::vector<std::string> candidates;
+  for (char32_t c = 1; c < 256; ++c) candidates.push_back(ref::encode({'a', c}));
+  const std::vector<std::string_view> views(candidates.begin(), candidates.end());
+  for (const std::string& query : candidates) {
+    for (const bool ci : {false, true}) {
+      const auto batch = jaro_winkler_batch(query, views, nullopt, ci);
+      ASSERT_TRUE(batch.ok());
+      for (std::size_t i = 0; i < candidates.size(); ++i) {
+        ASSERT_EQ(Exact{batch.value()[i]},
+                  Exact{jaro_winkler(query, candidates[i], nullopt, nullopt, ci).value()})
+            << query << " " << candidates[i] << (ci ? " (ci)" : "");
       }
     }
   }

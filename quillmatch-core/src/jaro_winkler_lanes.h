@@ -1,0 +1,429 @@
+// Lane-parallel Jaro-Winkler matching for the batch: a group of candidates of
+// 1 to 64 characters, every one below 256 (Latin-1 bytes), is matched at once,
+// each candidate in its own lane and the query positions stepped in order,
+// shared by every lane. Lanes are as wide as the longest candidate they may
+// hold: 8 bits (64 lanes) up to 64 bits (8 lanes), laid out as the distance
+// lanes lay theirs out (batch_lanes.h).
+//
+// Each lane runs the greedy matching with the query in the outer loop, as the
+// pair measure does: query position j takes the lowest free candidate
+// position of its character within the lane's window [j - d, j + d], d from
+// the lane's own lengths. A second pass over the query pairs the k-th matched
+// positions of both sides and counts the pairs that differ. The lanes hand
+// back their counts; the score is formed outside the vector code, with the
+// pair measure's own arithmetic, so doubles stay bit for bit the same.
+#ifndef QUILLMATCH_CORE_SRC_JARO_WINKLER_LANES_H_
+#define QUILLMATCH_CORE_SRC_JARO_WINKLER_LANES_H_
+
+#include <algorithm>  // std::min
+#include <array>
+#include <bit>  // std::countr_one, std::countr_zero
+#include <cstddef>
+#include <cstdint>
+#include <cstring>  // std::memcpy, std::memset
+#include <span>
+#include <string_view>
+#include <type_traits>  // std::make_signed_t
+
+#include "batch_lanes.h"  // LaneVector, the group layout, candidate_row, copy_candidate
+#include "jaro_winkler_score.h"
+#include "utf8.h"
+
+namespace quillmatch_core::detail {
+
+// Writes the code points of `text` to `out` as bytes when every one is below
+// 256 and there are at most 64 of them, and returns their number; returns 65
+// otherwise, and for any malformed UTF-8, which is left to the pair measure.
+inline std::size_t to_latin1(std::string_view text, unsigned char* out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < size; ++n) {
+    if (n == 64) return 65;
+    if (p[i] < 0x80) {
+      out[n] = p[i++];
+    } else if ((p[i] & 0xFE) == 0xC2 && i + 1 < size && is_continuation(p[i + 1])) {
+      out[n] = static_cast<unsigned char>((p[i] << 6) | (p[i + 1] & 0x3F));
+      i += 2;
+    } else {
+      return 65;
+    }
+  }
+  return n;
+}
+
+// The query seen as a text of character classes: each distinct query byte
+// (its lower-cased Latin-1 code point when folding) is one class.
+struct JaroWinklerLaneQuery {
+  // `latin1`: the query's 1 to 64 code points as bytes, none of them 0,
+  // lower-cased already when folding; `fold_candidates` lower-cases the
+  // candidates' letters in the lanes.
+  JaroWinklerLaneQuery(std::string_view latin1, bool fold_candidates)
+      : length(latin1.size()), fold(fold_candidates) {
+    std::array<std::uint8_t, 256> class_of;
+    class_of.fill(64);
+    for (std::size_t j = 0; j < length; ++j) {
+      const auto b = static_cast<unsigned char>(latin1[j]);
+      if (class_of[b] == 64) {
+        class_of[b] = static_cast<std::uint8_t>(classes);
+        class_byte[classes++] = b;
+      }
+      text_class[j] = class_of[b];
+    }
+  }
+
+  std::array<std::uint8_t, 64> class_byte{};  // the byte of each class
+  std::array<std::uint8_t, 64> text_class{};  // the class of each query position
+  std::size_t length;       // query characters, 1 to 64
+  std::size_t classes = 0;  // distinct query bytes
+  bool fold;
+};
+
+// One candidate of a group: its bytes (Latin-1 code points) and where its
+// similarity goes.
+struct LaneCandidate {
+  const char* text;
+  std::size_t size;  // 1 to 64, characters and bytes alike
+  std::size_t index;
+};
+
+// What the lanes find for each candidate of a group.
+struct LaneCounts {
+  std::uint8_t matches[kGroupBytes];
+  std::uint8_t mismatched[kGroupBytes];  // matched pairs whose characters differ
+  std::uint8_t prefix[kGroupBytes];      // bit k: position k agrees, k below min(4, Nq)
+};
+
+// Fills `rows` with the group's candidates (zero-padded: the query holds no
+// zero byte, so the padding matches nothing), their letters lower-cased when
+// the query folds, and each lane's window at the first query position and
+// match distance (window 0 for idle lanes).
+// Returns the lanes (bit k for lane k) whose bytes include one of 0x80 or
+// above.
+template <typename T>
+[[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
+    const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
+    unsigned char* rows, T* window, T* reach) {
+  using Bytes = LaneVector<std::uint8_t>::type;
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  constexpr std::size_t kWidth = kRowBytes / kLanes;
+  constexpr std::size_t kBits = 8 * sizeof(T);
+  if constexpr (kWidth <= 16) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const auto row = candidate_row<kWidth / 8>(group[k].text, group[k].size);
+      std::memcpy(rows + k * kWidth, row.data(), kWidth);
+    }
+    std::memset(rows + count * kWidth, 0, (kLanes - count) * kWidth);
+  } else {
+    std::memset(rows, 0, kRowBytes);
+    for (std::size_t k = 0; k < count; ++k) {
+      copy_candidate<kWidth>(rows + k * kWidth, group[k].text, group[k].size);
+    }
+  }
+  for (std::size_t k = 0; k < kLanes; ++k) {
+    const std::size_t size = k < count ? group[k].size : 0;
+    const std::size_t d = match_distance(query.length, size);
+    window[k] = size == 0 ? T{0}
+                : d + 1 >= kBits ? static_cast<T>(~T{0})
+                                 : static_cast<T>((T{1} << (d + 1)) - 1);
+    reach[k] = static_cast<T>(d);
+  }
+
+  Bytes high = {};
+  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+    Bytes r;
+    std::memcpy(&r, rows + at, sizeof r);
+    high |= r;
+  }
+  std::uint64_t words[kVectorBytes / 8];
+  std::memcpy(words, &high, sizeof words);
+  std::uint64_t any = 0;
+  for (std::uint64_t word : words) any |= word;
+  std::uint64_t wide = 0;
+  if ((any & 0x8080808080808080) != 0) {
+    for (std::size_t k = 0; k < count; ++k) {
+      std::uint64_t lane = 0;
+      for (std::size_t i = 0; i < kWidth; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, rows + k * kWidth + i, 8);
+        lane |= word;
+      }
+      if ((lane & 0x8080808080808080) != 0) wide |= std::uint64_t{1} << k;
+    }
+  }
+  if (query.fold) {
+    // Lower-casing a Latin-1 letter adds 0x20: 'A' to 'Z', and U+00C0 to
+    // U+00DE but for U+00D7 (the multiplication sign).
+    for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+      Bytes r;
+      std::memcpy(&r, rows + at, sizeof r);
+      const Bytes upper = ((Bytes)(r - 'A' < 26) | (Bytes)(r - 0xC0 < 31)) & (Bytes)(r != 0xD7);
+      r |= upper & 0x20;
+      std::memcpy(rows + at, &r, sizeof r);
+    }
+  }
+  return wide;
+}
+
+// Matches every lane of a group against the query, whose per-class position
+// masks `masks` holds (one group of lane vectors per class), and writes the
+// counts of the first `count` lanes. Two passes of a few vector operations
+// per query position, for the whole group.
+template <typename T>
+[[gnu::always_inline]] inline void match_jaro_winkler_rows(const JaroWinklerLaneQuery& query,
+                                                           const T* masks, const T* window0,
+                                                           const T* reach, std::size_t count,
+                                                           LaneCounts& out) {
+  using V = typename LaneVector<T>::type;
+  using S = std::make_signed_t<T>;
+  typedef S SV __attribute__((vector_size(kVectorBytes)));
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  constexpr std::size_t kPerVector = kVectorBytes / sizeof(T);
+  constexpr std::size_t kVectors = kGroupBytes / kVectorBytes;
+  const V zero = {};
+  V taken[kVectors], window[kVectors];
+  SV d[kVectors];
+  for (std::size_t h = 0; h < kVectors; ++h) {
+    taken[h] = zero;
+    std::memcpy(&window[h], window0 + h * kPerVector, sizeof(V));
+    std::memcpy(&d[h], reach + h * kPerVector, sizeof(V));
+  }
+  // The candidate position each query position took, 0 when none.
+  V took[64][kVectors];
+  const std::size_t n = query.length;
+  for (std::size_t j = 0; j < n; ++j) {
+    const T* row = masks + query.text_class[j] * kLanes;
+    const SV at = SV{} + static_cast<S>(j);
+    for (std::size_t h = 0; h < kVectors; ++h) {
+      V PM;
+      std::memcpy(&PM, row + h * kPerVector, sizeof(V));
+      const V X = PM & window[h] & ~taken[h];
+      const V lowest = X & (zero - X);
+      taken[h] |= lowest;
+      took[j][h] = lowest;
+      // The window moves right; its left end stays at 0 while j < d.
+      window[h] = (window[h] << 1) | ((V)(at < d[h]) & 1);
+    }
+  }
+  // Pairs the k-th matched query position with the lowest candidate position
+  // not paired yet; both counters run down from n, one step per query position
+  // that matched nothing, resp. per pair that agrees.
+  V unpaired[kVectors], unmatched[kVectors], agreeing[kVectors];
+  for (std::size_t h = 0; h < kVectors; ++h) {
+    unpaired[h] = taken[h];
+    unmatched[h] = agreeing[h] = zero;
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    const T* row = masks + query.text_class[j] * kLanes;
+    for (std::size_t h = 0; h < kVectors; ++h) {
+      V PM;
+      std::memcpy(&PM, row + h * kPerVector, sizeof(V));
+      const V none = (V)(took[j][h] == zero);
+      const V low = unpaired[h] & (zero - unpaired[h]) & ~none;
+      unpaired[h] ^= low;
+      unmatched[h] += none;
+      agreeing[h] += (V)((low & ~PM) == zero);
+    }
+  }
+  V prefix[kVectors];
+  for (std::size_t h = 0; h < kVectors; ++h) prefix[h] = zero;
+  for (std::size_t k = 0; k < std::min<std::size_t>(n, 4); ++k) {
+    const T* row = masks + query.text_class[k] * kLanes;
+    for (std::size_t h = 0; h < kVectors; ++h) {
+      V PM;
+      std::memcpy(&PM, row + h * kPerVector, sizeof(V));
+      prefix[h] |= PM & static_cast<T>(1u << k);
+    }
+  }
+  alignas(kVectorBytes) T lanes[3][kLanes];
+  for (std::size_t h = 0; h < kVectors; ++h) {
+    const V matches = static_cast<T>(n) + unmatched[h];
+    const V mismatched = static_cast<T>(n) + agreeing[h];
+    std::memcpy(lanes[0] + h * kPerVector, &matches, sizeof(V));
+    std::memcpy(lanes[1] + h * kPerVector, &mismatched, sizeof(V));
+    std::memcpy(lanes[2] + h * kPerVector, &prefix[h], sizeof(V));
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    out.matches[k] = static_cast<std::uint8_t>(lanes[0][k]);
+    out.mismatched[k] = static_cast<std::uint8_t>(lanes[1][k]);
+    out.prefix[k] = static_cast<std::uint8_t>(lanes[2][k]);
+  }
+}
+
+// Matches up to 64 / sizeof(T) candidates of more than 4 * sizeof(T)
+// characters (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T)
+// against the query, writing their counts to `out`. Returns the lanes whose
+// bytes hold one of 0x80 or above (their counts are void unless the caller
+// put Latin-1 bytes there). Costs one comparison per class and vector of row
+// bytes for the masks, then two passes of vector steps per query position,
+// for the whole group.
+#if defined(__x86_64__) || defined(__i386__)
+template <typename T>
+__attribute__((target("avx2"))) std::uint64_t match_lanes_avx2(const JaroWinklerLaneQuery& query,
+                                                               const LaneCandidate* group,
+                                                               std::size_t count, LaneCounts& out) {
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  alignas(kVectorBytes) unsigned char rows[kRowBytes];
+  alignas(kVectorBytes) T window[kLanes], reach[kLanes];
+  alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
+  const std::uint64_t wide =
+      gather_jaro_winkler_rows(query, group, count, rows, window, reach);
+  for (std::size_t c = 0; c < query.classes; ++c) {
+    const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
+    for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
+      const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows + 32 * v));
+      masks[c * (kRowBytes / 32) + v] =
+          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, b)));
+    }
+  }
+  match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
+  return wide;
+}
+
+template <typename T>
+__attribute__((target("sse2"))) std::uint64_t match_lanes_sse2(const JaroWinklerLaneQuery& query,
+                                                               const LaneCandidate* group,
+                                                               std::size_t count, LaneCounts& out) {
+  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
+  alignas(kVectorBytes) unsigned char rows[kRowBytes];
+  alignas(kVectorBytes) T window[kLanes], reach[kLanes];
+  alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
+  const std::uint64_t wide =
+      gather_jaro_winkler_rows(query, group, count, rows, window, reach);
+  for (std::size_t c = 0; c < query.classes; ++c) {
+    const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
+    for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
+      const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * v));
+      masks[c * (kRowBytes / 16) + v] =
+          static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
+    }
+  }
+  match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
+  return wide;
+}
+#endif
+
+// The lane matchers for each lane width, compiled for one instruction set.
+struct JaroWinklerLaneKernels {
+  using Kernel = std::uint64_t (*)(const JaroWinklerLaneQuery&, const LaneCandidate*, std::size_t,
+                                   LaneCounts&);
+  Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+inline constexpr JaroWinklerLaneKernels kJaroWinklerLanesAvx2 = {
+    {match_lanes_avx2<std::uint8_t>, match_lanes_avx2<std::uint16_t>,
+     match_lanes_avx2<std::uint32_t>, match_lanes_avx2<std::uint64_t>}};
+inline constexpr JaroWinklerLaneKernels kJaroWinklerLanesSse2 = {
+    {match_lanes_sse2<std::uint8_t>, match_lanes_sse2<std::uint16_t>,
+     match_lanes_sse2<std::uint32_t>, match_lanes_sse2<std::uint64_t>}};
+
+// Returns the widest lane matchers this CPU runs, or null when it has none.
+inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() {
+  static const JaroWinklerLaneKernels* const chosen = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return &kJaroWinklerLanesAvx2;
+    if (__builtin_cpu_supports("sse2")) return &kJaroWinklerLanesSse2;
+    return static_cast<const JaroWinklerLaneKernels*>(nullptr);
+  }();
+  return chosen;
+}
+#else
+inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() { return nullptr; }
+#endif
+
+// Scores every candidate against a query that has lanes into `out` (sized to
+// match): candidates of 1 to 64 characters below 256 in groups of lanes by
+// length, the others through `one`. ASCII candidates go to the lanes as they
+// are; the lanes find the others, whose Latin-1 form, when they have one, is
+// queued again. `p` is the checked prefix scale.
+template <typename One>
+void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
+                                 const JaroWinklerLaneQuery& query, double p,
+                                 std::span<const std::string_view> candidates, double* out,
+                                 One one) {
+  const SmallRatios& ratios = SmallRatios::instance();
+  constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
+                                         kGroupBytes / 8};
+  LaneCandidate pending[4][kGroupBytes];
+  std::size_t filled[4] = {0, 0, 0, 0};
+  std::uint64_t recoded[4] = {0, 0, 0, 0};  // lanes that hold Latin-1 bytes already
+  unsigned char latin1[4][kGroupBytes][64];
+  const auto width_of = [](std::size_t size) {
+    // Lengths of English words straddle the first border at random, so the
+    // lane width is computed rather than branched on.
+    return std::size_t{size > 8} + (size > 16) + (size > 32);
+  };
+
+  const auto flush = [&](std::size_t width, auto& recode) -> void {
+    LaneCounts counts;
+    const std::size_t count = filled[width];
+    const std::uint64_t wide = kernels.by_width[width](query, pending[width], count, counts);
+    std::uint64_t redo = wide & ~recoded[width];
+    for (std::size_t k = 0; k < count; ++k) {
+      if ((redo >> k) & 1) continue;
+      const LaneCandidate& c = pending[width][k];
+      const std::size_t m = counts.matches[k];
+      // Bits beyond the candidate are clear: the prefix stops there.
+      const auto prefix = static_cast<std::size_t>(std::countr_one(counts.prefix[k]));
+      out[c.index] =
+          m == 0 ? 0.0
+                 : winkler_from_ratios(ratios.get(m, query.length), ratios.get(m, c.size),
+                                       ratios.get(m - counts.mismatched[k] / 2, m), prefix, p);
+    }
+    // Taken out before the list is refilled: recoding queues candidates again.
+    std::size_t again[kGroupBytes];
+    std::size_t redone = 0;
+    for (; redo != 0; redo &= redo - 1) {
+      again[redone++] = pending[width][std::countr_zero(redo)].index;
+    }
+    filled[width] = 0;
+    recoded[width] = 0;
+    for (std::size_t k = 0; k < redone; ++k) recode(again[k], recode);
+  };
+  // Queues the Latin-1 form of a candidate that is not ASCII, or scores it
+  // through `one` when it has none.
+  const auto recode = [&](std::size_t index, auto& self) -> void {
+    unsigned char bytes[64];
+    const std::size_t size = to_latin1(candidates[index], bytes);
+    if (size > 64) {
+      out[index] = one(candidates[index]);
+      return;
+    }
+    const std::size_t width = width_of(size);
+    const std::size_t slot = filled[width]++;
+    std::memcpy(latin1[width][slot], bytes, size);
+    pending[width][slot] = {reinterpret_cast<const char*>(latin1[width][slot]), size, index};
+    recoded[width] |= std::uint64_t{1} << slot;
+    if (filled[width] == kCapacity[width]) flush(width, self);
+  };
+
+  for (std::size_t index = 0; index < candidates.size(); ++index) {
+    const std::string_view candidate = candidates[index];
+    const std::size_t size = candidate.size();
+    if (size - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
+      if (size == 0) {
+        out[index] = 0.0;  // the query is not empty
+      } else {
+        recode(index, recode);
+      }
+      continue;
+    }
+    const std::size_t width = width_of(size);
+    pending[width][filled[width]++] = {candidate.data(), size, index};
+    if (filled[width] == kCapacity[width]) flush(width, recode);
+  }
+  // A flush may queue recoded candidates in a list already flushed.
+  for (bool queued = true; queued;) {
+    queued = false;
+    for (std::size_t width = 0; width < 4; ++width) {
+      if (filled[width] == 0) continue;
+      flush(width, recode);
+      queued = true;
+    }
+  }
+}
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_JARO_WINKLER_LANES_H_
