@@ -23,16 +23,20 @@ struct DamerauScan {
     explicit Word(std::size_t m) : last_(std::uint64_t{1} << (m - 1)), score_(m) {}
     Word(std::uint64_t last_bit, std::size_t m) : last_(last_bit), score_(m) {}
 
+    // The Levenshtein word scan's shortened chain (X = PM | VN in the sum, HP
+    // from the sum, the new VP from ~HP), with TR joining D0 and ~HP.
     void step(std::uint64_t PM) {
       const std::uint64_t TR = ((~D0_prev_ & PM) << 1) & PM_prev_;
-      const std::uint64_t D0 = (((PM & VP_) + VP_) ^ VP_) | PM | VN_ | TR;
-      const std::uint64_t HP = VN_ | ~(D0 | VP_);
+      const std::uint64_t X = PM | VN_;
+      const std::uint64_t sum = (X & VP_) + VP_;
+      const std::uint64_t D0 = (sum ^ VP_) | X | TR;
+      const std::uint64_t not_HP = (sum | VP_ | X | TR) & ~VN_;
       const std::uint64_t HN = VP_ & D0;
-      score_ += (HP & last_) != 0;
+      score_ += (not_HP & last_) == 0;
       score_ -= (HN & last_) != 0;
-      const std::uint64_t HPs = (HP << 1) | 1;
+      const std::uint64_t HPs = ~(not_HP << 1);
       const std::uint64_t HNs = HN << 1;
-      VP_ = HNs | ~(HPs | D0);
+      VP_ = HNs | (~D0 & (not_HP << 1));
       VN_ = HPs & D0;
       D0_prev_ = D0;
       PM_prev_ = PM;

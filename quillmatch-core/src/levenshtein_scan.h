@@ -26,15 +26,21 @@ struct LevenshteinScan {
     explicit Word(std::size_t m) : last_(std::uint64_t{1} << (m - 1)), score_(m) {}
     Word(std::uint64_t last_bit, std::size_t m) : last_(last_bit), score_(m) {}
 
+    // VP and VN never share a bit, so PM & VP = X & VP for X = PM | VN, and
+    // D0 | VP = sum | VP | X since (s ^ v) | v = s | v: HP waits for the sum,
+    // not for D0. The new VP takes ~(D0 | HPs) as ~D0 & (~HP << 1), whose
+    // low bit is clear as the 1 shifted into HPs asks.
     void step(std::uint64_t PM) {
-      const std::uint64_t D0 = (((PM & VP_) + VP_) ^ VP_) | PM | VN_;
-      const std::uint64_t HP = VN_ | ~(D0 | VP_);
+      const std::uint64_t X = PM | VN_;
+      const std::uint64_t sum = (X & VP_) + VP_;
+      const std::uint64_t D0 = (sum ^ VP_) | X;
+      const std::uint64_t not_HP = (sum | VP_ | X) & ~VN_;
       const std::uint64_t HN = VP_ & D0;
-      score_ += (HP & last_) != 0;
+      score_ += (not_HP & last_) == 0;
       score_ -= (HN & last_) != 0;
-      const std::uint64_t HPs = (HP << 1) | 1;
+      const std::uint64_t HPs = ~(not_HP << 1);
       const std::uint64_t HNs = HN << 1;
-      VP_ = HNs | ~(D0 | HPs);
+      VP_ = HNs | (~D0 & (not_HP << 1));
       VN_ = HPs & D0;
     }
     std::size_t score() const { return score_; }
