@@ -120,16 +120,24 @@ std::string MatchError::debug_text() const {
 
 namespace detail {
 
+std::string_view PreparedPair::fold(std::string_view text, std::string& folded,
+                                    char (&short_form)[kShortFold]) {
+  if (text.size() <= kShortFold && is_ascii(text)) {
+    lowercase_ascii(text, short_form);
+    return {short_form, text.size()};
+  }
+  append_lowercase(text, folded);
+  return folded;
+}
+
 std::optional<InputTooLong> PreparedPair::prepare(std::string_view str_1, std::string_view str_2,
                                                   bool case_insensitive,
                                                   std::optional<std::size_t> max_len) {
   inject_fault(str_1);
   inject_fault(str_2);
   if (case_insensitive) {
-    append_lowercase(str_1, folded_1_);
-    append_lowercase(str_2, folded_2_);
-    text_1 = folded_1_;
-    text_2 = folded_2_;
+    text_1 = fold(str_1, folded_1_, short_1_);
+    text_2 = fold(str_2, folded_2_, short_2_);
   } else {
     text_1 = str_1;
     text_2 = str_2;

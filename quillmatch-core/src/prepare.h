@@ -32,8 +32,16 @@ class PreparedPair {
   bool ascii = false;  // both texts are all bytes below 0x80
 
  private:
+  // Lower-casing an ASCII text of up to this many bytes writes to the
+  // pair's own buffers, not to the heap.
+  static constexpr std::size_t kShortFold = 64;
+
+  std::string_view fold(std::string_view text, std::string& folded, char (&short_form)[kShortFold]);
+
   std::string folded_1_;
   std::string folded_2_;
+  char short_1_[kShortFold];
+  char short_2_[kShortFold];
 };
 
 }  // namespace quillmatch_core::detail

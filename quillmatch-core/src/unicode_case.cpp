@@ -79,19 +79,27 @@ std::size_t append_ascii_run(const unsigned char* p, std::size_t pos, std::size_
   while (end < n && p[end] < 0x80) ++end;
   const std::size_t at = out.size();
   out.resize(at + (end - pos));
-  char* d = out.data() + at;
-  for (; pos + w <= end; pos += w, d += w) {
-    const std::size_t word = lowercase_ascii_word(load_word(p + pos));
-    std::memcpy(d, &word, w);
-  }
-  for (; pos < end; ++pos) {
-    const unsigned char byte = p[pos];
-    *d++ = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
-  }
+  lowercase_ascii(std::string_view(reinterpret_cast<const char*>(p) + pos, end - pos),
+                  out.data() + at);
   return end;
 }
 
 }  // namespace
+
+void lowercase_ascii(std::string_view text, char* out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  constexpr std::size_t w = sizeof(std::size_t);
+  std::size_t pos = 0;
+  for (; pos + w <= n; pos += w) {
+    const std::size_t word = lowercase_ascii_word(load_word(p + pos));
+    std::memcpy(out + pos, &word, w);
+  }
+  for (; pos < n; ++pos) {
+    const unsigned char byte = p[pos];
+    out[pos] = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
+  }
+}
 
 void append_lowercase(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());

@@ -15,6 +15,11 @@ namespace quillmatch_core::detail {
 // ASCII runs are lower-cased a machine word at a time, with no table lookups.
 void append_lowercase(std::string_view text, std::string& out);
 
+// Writes the lower-cased form of the ASCII `text` (every byte below 0x80) to
+// `out`, which has room for `text.size()` bytes: a machine word at a time,
+// no table lookups. The same bytes as `append_lowercase` gives.
+void lowercase_ascii(std::string_view text, char* out);
+
 }  // namespace quillmatch_core::detail
 
 #endif  // QUILLMATCH_CORE_SRC_UNICODE_CASE_H_

@@ -81,27 +81,40 @@ inline std::size_t count_chars(std::string_view text) {
 // Decodes the code point starting at `text[pos]` and advances `pos` past it
 // and past any stray continuation bytes that follow. `pos` must point at a
 // byte that is not a continuation byte (true at 0 after `skip_stray`).
+// A complete sequence is assembled at once; a truncated one takes the
+// continuation bytes that are there.
 inline char32_t decode_next(std::string_view text, std::size_t& pos) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  const unsigned char lead = p[pos++];
+  const unsigned char lead = p[pos];
   char32_t cp;
-  int extra;
   if (lead < 0x80) {
-    while (pos < n && is_continuation(p[pos])) ++pos;  // malformed input only
-    return lead;
-  } else if (lead >= 0xF0) {
-    cp = lead & 0x07;
-    extra = 3;
-  } else if (lead >= 0xE0) {
-    cp = lead & 0x0F;
-    extra = 2;
+    cp = lead;
+    ++pos;
+  } else if (lead < 0xE0 && pos + 1 < n && is_continuation(p[pos + 1])) {
+    cp = (char32_t{lead & 0x1Fu} << 6) | (p[pos + 1] & 0x3Fu);
+    pos += 2;
+  } else if (lead >= 0xE0 && lead < 0xF0 && pos + 2 < n && is_continuation(p[pos + 1]) &&
+             is_continuation(p[pos + 2])) {
+    cp = (char32_t{lead & 0x0Fu} << 12) | (char32_t{p[pos + 1] & 0x3Fu} << 6) |
+         (p[pos + 2] & 0x3Fu);
+    pos += 3;
   } else {
-    cp = lead & 0x1F;
-    extra = 1;
-  }
-  for (; extra > 0 && pos < n && is_continuation(p[pos]); --extra) {
-    cp = (cp << 6) | (p[pos++] & 0x3F);
+    int extra;
+    if (lead >= 0xF0) {
+      cp = lead & 0x07;
+      extra = 3;
+    } else if (lead >= 0xE0) {
+      cp = lead & 0x0F;
+      extra = 2;
+    } else {
+      cp = lead & 0x1F;
+      extra = 1;
+    }
+    ++pos;
+    for (; extra > 0 && pos < n && is_continuation(p[pos]); --extra) {
+      cp = (cp << 6) | (p[pos++] & 0x3F);
+    }
   }
   while (pos < n && is_continuation(p[pos])) ++pos;  // malformed input only
   return cp;

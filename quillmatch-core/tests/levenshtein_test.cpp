@@ -19,6 +19,12 @@ using distance_checks::Case;
 const std::string k65 = std::string(65, 'q').replace(10, 3, "xyz");
 const std::string k65_last = std::string(k65).replace(64, 1, "#");
 const std::string k70_cjk = std::string(35, 'a') + "日" + std::string(34, 'b');
+// Folding borders: 64 ASCII bytes fold in place, 65 and non-ASCII ones on the
+// heap; the Kelvin signs fold to ASCII k.
+const std::string k64_upper = std::string(63, 'Q') + "K";
+const std::string k64_lower = std::string(63, 'q') + "k";
+const std::string k65_upper = k64_upper + "Z";
+const std::string k64_kelvin = std::string(63, 'q') + "\u212A";
 const std::string k70_cjk_other = std::string(35, 'a') + "本" + std::string(34, 'b');
 
 TEST(LevenshteinTest, Cases) {
@@ -83,6 +89,11 @@ TEST(LevenshteinTest, Cases) {
       {"ÀÉÎ", "àéî", nullopt, true, nullopt, 0},
       {"𐐀", "𐐨", nullopt, true, nullopt, 0},
       {"ЖЖ", "жж", nullopt, false, nullopt, 2},
+      {k64_upper.c_str(), k64_lower.c_str(), nullopt, true, nullopt, 0},
+      {k64_upper.c_str(), k64_kelvin.c_str(), nullopt, true, nullopt, 0},
+      {k65_upper.c_str(), k64_kelvin.c_str(), 64, true, nullopt, 65, "str_1"},
+      {k64_kelvin.c_str(), k65_upper.c_str(), nullopt, true, nullopt, 1},
+      {k64_upper.c_str(), k64_lower.c_str(), nullopt, false, nullopt, 64},
       // Code points, not bytes.
       {"é", "e", nullopt, nullopt, nullopt, 1},
       {"e\xCC\x81", "é", nullopt, nullopt, nullopt, 2},
