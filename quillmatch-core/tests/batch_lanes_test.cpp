@@ -231,10 +231,10 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
     if (!cpu_has(name)) continue;
     for (std::size_t query_len : {1, 4, 8, 9, 17, 33, 64}) {
       for (bool ci : {false, true}) {
-        const std::string query = random_ascii(rng, query_len, "abcAB");
+        const std::string query = random_text(rng, query_len, "abcAB");
         std::vector<std::string> owned = random_candidates(rng, "abcAB", 1 + rng() % 150);
         for (std::size_t n : {1, 8, 9, 32, 33, 64, 65}) {
-          std::string s = random_ascii(rng, n, "abcAB");
+          std::string s = random_text(rng, n, "abcAB");
           for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(rng() % 4 * 2, 2));
           owned.push_back(s.substr(0, s.size() - (rng() % 2) * 2));
         }
