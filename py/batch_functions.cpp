@@ -5,6 +5,7 @@
 #include <array>
 
 #include "frame.h"
+#include "functions.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/jaro_winkler_batch.h"
 #include "quillmatch_core/levenshtein_batch.h"

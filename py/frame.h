@@ -1,6 +1,6 @@
-// The call frame of the quillmatch extension module: owned references, the
-// lazy error value `PyErr`, the argument parser, the argument conversions, the
-// result builders and the fault boundary (`trampoline`).
+// What the module's function bodies use from the call frame: owned
+// references, the lazy error value `PyErr`, the arguments of a call and their
+// conversions, the result builders and the lock release.
 //
 // Everything here uses the stable (limited) C API only. Every function runs
 // with the interpreter lock held unless its comment says otherwise.
@@ -95,8 +95,9 @@ class PyErr {
 template <typename T>
 class PyResult {
  public:
-  PyResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  PyResult(PyErr error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+  // Implicit, so that a body gives either with a plain `return`.
+  PyResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor): see above
+  PyResult(PyErr error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor): see above
 
   bool ok() const { return state_.index() == 0; }
   T& value() { return std::get<0>(state_); }
@@ -120,13 +121,6 @@ inline constexpr std::size_t kMaxParameters = 6;
 // caller's tuple and dict keep the objects alive for the call.
 using ArgumentSlots = PyObject* [kMaxParameters];
 
-// Fills `borrowed_slots` from the positional tuple and the keyword dict (or
-// null) with the interpreter's rules and messages. Returns the parser's
-// `TypeError`, or nothing on success; no allocation of its own.
-std::optional<PyErr> extract_arguments_tuple_dict(const FunctionDescription& description,
-                                                  PyObject* args, PyObject* kwargs,
-                                                  ArgumentSlots& borrowed_slots);
-
 // A `str` seen through its UTF-8 `bytes` object, which it keeps alive: the
 // view may be read without the interpreter lock while this object lives. It
 // must be destroyed with the lock held.
@@ -146,9 +140,6 @@ class PyBackedStr {
 // the lock.
 std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates);
 
-// Conversions of one argument. Each takes a borrowed object, other than
-// `None` for the optional kinds, and gives the value or the `PyErr`.
-
 // An owned UTF-8 copy of a text argument. Texts of up to `kInlineBytes`
 // bytes live in the object itself, longer ones in one heap block, so a pair
 // call on short strings allocates nothing for its copies. Neither copied nor
@@ -164,7 +155,9 @@ class OwnedText {
   // Replaces the contents with a copy of `bytes`.
   void assign(std::string_view bytes);
   std::string_view view() const { return {data_, size_}; }
-  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+  // Implicit so that the copy goes straight to the core's string_view
+  // parameters, like the strings it replaces.
+  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor): see above
 
  private:
   const char* data_ = inline_;
@@ -173,30 +166,21 @@ class OwnedText {
   char inline_[kInlineBytes];
 };
 
-// A `str` (or subclass) as an owned UTF-8 copy written into `out`; a lone
-// surrogate gives the interpreter's `UnicodeEncodeError`.
-std::optional<PyErr> extract_owned_text(PyObject* object, OwnedText& out);
-// A `str` (or subclass) as a `PyBackedStr`, without copying the UTF-8 bytes.
+// Conversions of one argument, handed to `Arguments`. Each takes a borrowed
+// object other than `None` and gives the value or the `PyErr`, without the
+// argument note.
+
+// A `str` (or subclass) as a `PyBackedStr`, without copying the UTF-8 bytes;
+// a lone surrogate gives the interpreter's `UnicodeEncodeError`.
 PyResult<PyBackedStr> extract_text_view(PyObject* object);
-// An `int`, `bool` or object with `__index__` as a machine word.
+// An `int`, `bool` or object with `__index__` as a machine word; negative or
+// wider values give `OverflowError`.
 PyResult<std::size_t> extract_uint(PyObject* object);
 // Exactly `bool`, or numpy's boolean scalar through its `__bool__`.
 PyResult<bool> extract_flag(PyObject* object);
-// Anything `float()` would take in C: `float`, `int`, `__float__`, `__index__`.
+// A `float`, `int` or object with `__float__` or `__index__`, as
+// `PyFloat_AsDouble` takes it; NaN and infinities pass unchanged.
 PyResult<double> extract_real(PyObject* object);
-
-// Takes in a sequence of `str` (never a `str` itself) element by element
-// through its iterator, as `PyBackedStr` views or owned UTF-8 copies. The
-// sequence's length is only a reservation hint. Failures carry the argument
-// note for `name`.
-template <typename Element>
-PyResult<std::vector<Element>> extract_argument(PyObject* object, const char* name);
-extern template PyResult<std::vector<PyBackedStr>> extract_argument(PyObject*, const char*);
-extern template PyResult<std::vector<std::string>> extract_argument(PyObject*, const char*);
-
-// Adds the note "while processing '{name}'" to the exception (silently absent
-// where exceptions have no `add_note`) and returns the same error.
-PyErr argument_extraction_error(const char* name, PyErr error);
 
 // `ValueError` whose only argument is the debug text of `error`.
 PyErr value_error_from_match_error(const quillmatch_core::MatchError& error);
@@ -210,18 +194,18 @@ class Arguments {
  public:
   Arguments(const FunctionDescription& description, PyObject* args, PyObject* kwargs);
 
-  // A required parameter.
+  // A required parameter, converted by `extract`.
   template <typename T>
   T required(std::size_t index, PyResult<T> (*extract)(PyObject*)) {
     if (error_) return T();
     return take(index, extract(borrowed_slots_[index]));
   }
 
-  // A required `str` parameter as an owned UTF-8 copy in `out`, through
-  // `extract_owned_text`.
+  // A required `str` parameter as an owned UTF-8 copy written into `out`.
   void required_text(std::size_t index, OwnedText& out);
 
-  // An optional parameter; empty or `None` is absent and is not converted.
+  // An optional parameter, converted by `extract`; empty or `None` is absent
+  // and is not converted.
   template <typename T>
   std::optional<T> optional(std::size_t index, PyResult<T> (*extract)(PyObject*)) {
     PyObject* borrowed = borrowed_slots_[index];
@@ -229,16 +213,12 @@ class Arguments {
     return take(index, extract(borrowed));
   }
 
-  // A required sequence of texts.
+  // A required sequence of `str` (never a `str` itself), taken in element by
+  // element as `PyBackedStr` views or owned `std::string` copies; the
+  // sequence's length is only a reservation hint. Defined in sequence.cpp
+  // for those two element types.
   template <typename Element>
-  std::vector<Element> sequence(std::size_t index) {
-    if (error_) return {};
-    auto result = extract_argument<Element>(borrowed_slots_[index],
-                                            description_.parameters[index]);
-    if (result.ok()) return std::move(result.value());
-    error_.emplace(std::move(result.error()));
-    return {};
-  }
+  std::vector<Element> sequence(std::size_t index);
 
   bool failed() const { return error_.has_value(); }
   PyErr take_error() { return std::move(*error_); }
@@ -247,10 +227,12 @@ class Arguments {
   template <typename T>
   T take(std::size_t index, PyResult<T> result) {
     if (result.ok()) return std::move(result.value());
-    error_.emplace(argument_extraction_error(description_.parameters[index],
-                                             std::move(result.error())));
+    fail(index, std::move(result.error()));
     return T();
   }
+
+  // Keeps `error` for parameter `index`, with its argument note.
+  void fail(std::size_t index, PyErr error);
 
   const FunctionDescription& description_;
   ArgumentSlots borrowed_slots_ = {};
@@ -278,32 +260,6 @@ class UnlockedScope {
  private:
   PyThreadState* saved_;
 };
-
-// A module function body: the positional tuple and keyword dict (or null) in,
-// a new reference or the error to raise out.
-using Body = PyResult<PyRef> (*)(PyObject* args, PyObject* kwargs);
-
-// Runs `body` and returns its object, or null with the exception set. Every
-// C++ exception stops here: faults become `PanicException`, `std::bad_alloc`
-// ends the process.
-PyObject* trampoline(Body body, PyObject* args, PyObject* kwargs) noexcept;
-
-// The interpreter's entry for `body`, as stored in a method record.
-template <Body body>
-PyObject* entry(PyObject* /*self*/, PyObject* args, PyObject* kwargs) noexcept {
-  return trampoline(body, args, kwargs);
-}
-
-// The module functions, in the order they are added to the module.
-PyResult<PyRef> levenshtein_bp(PyObject* args, PyObject* kwargs);           // pair_functions.cpp
-PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs);               // pair_functions.cpp
-PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs);  // pair_functions.cpp
-PyResult<PyRef> levenshtein_batch(PyObject* args, PyObject* kwargs);        // batch_functions.cpp
-PyResult<PyRef> damerau_batch(PyObject* args, PyObject* kwargs);            // batch_functions.cpp
-PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs);       // batch_functions.cpp
-PyResult<PyRef> ingest_owned(PyObject* args, PyObject* kwargs);             // ingest_probes.cpp
-PyResult<PyRef> ingest_borrow(PyObject* args, PyObject* kwargs);            // ingest_probes.cpp
-PyResult<PyRef> ingest_borrow_and_deref(PyObject* args, PyObject* kwargs);  // ingest_probes.cpp
 
 }  // namespace quillmatch_py
 

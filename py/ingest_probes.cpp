@@ -4,6 +4,7 @@
 #include <array>
 
 #include "frame.h"
+#include "functions.h"
 
 namespace quillmatch_py {
 namespace {

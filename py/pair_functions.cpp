@@ -4,6 +4,7 @@
 #include <array>
 
 #include "frame.h"
+#include "functions.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/levenshtein_bp.h"
