@@ -215,7 +215,7 @@ class Arguments {
 
   // A required sequence of `str` (never a `str` itself), taken in element by
   // element as `PyBackedStr` views or owned `std::string` copies; the
-  // sequence's length is only a reservation hint. Defined in sequence.cpp
+  // sequence's length is only a reservation hint. Defined in arguments.cpp
   // for those two element types.
   template <typename Element>
   std::vector<Element> sequence(std::size_t index);
