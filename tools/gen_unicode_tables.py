@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Generates the case tables of the matching core from the Unicode Character Database.
 
-Reads UnicodeData.txt, SpecialCasing.txt and DerivedCoreProperties.txt and writes
+Reads UnicodeData.txt, SpecialCasing.txt and DerivedCoreProperties.txt of UCD
+version UCD_VERSION (refusing files of any other version) and writes
 
-  quillmatch-core/src/unicode_tables.h    the lookup interface used by the lower-caser
+  quillmatch-core/src/unicode_tables.h    declarations and layout constants of the tables
   quillmatch-core/src/unicode_tables.cpp  the compressed tables
   quillmatch-core/tests/unicode_lowercase_expected.inc
                                           every code point that lower-cases to something
@@ -20,6 +21,13 @@ an offset into an expansion list), looked up in three stages: the code point's
 top bits pick a block of stage 2, its middle bits an entry there, which names
 a block of stage 3, and its low bits the record id in that block. Equal blocks
 are stored once; the two block sizes are whichever make the tables smallest.
+The output is data only: the lookup that decodes it is hand-written, in
+quillmatch-core/src/unicode_lookup.h, and reads the layout constants and
+record bits from the generated header.
+
+Moving to another Unicode version: set UCD_VERSION, point --ucd at that
+version's files and regenerate; the checks below say where the new data
+breaks an assumption of the lower-caser.
 
 Usage: python3 tools/gen_unicode_tables.py [--ucd DIR] [--out DIR] [--check]
 --check regenerates in memory and exits 1 when the committed files differ.
@@ -31,12 +39,16 @@ import pathlib
 import re
 import sys
 
+# The version of the UCD files the committed tables come from (Debian's
+# unicode-data package 15.0.0 installs them in /usr/share/unicode).
+UCD_VERSION = "15.0.0"
+
 MAX_CP = 0x10FFFF
 CODE_SPACE = MAX_CP + 1
 SURROGATES = range(0xD800, 0xE000)
 CAPITAL_SIGMA, SMALL_SIGMA, FINAL_SIGMA = 0x03A3, 0x03C3, 0x03C2
 
-# Record bits; the generated header repeats them for the C++ side.
+# Record bits; the generated header names them for the C++ side.
 CASED, CASE_IGNORABLE, EXPANDS = 1, 2, 4
 PAYLOAD_SHIFT = 3
 PAYLOAD_LIMIT = 1 << (31 - PAYLOAD_SHIFT)
@@ -179,7 +191,12 @@ class CaseData:
         versions = {path.name: header_version(path) for path in files[1:]}
         if len(set(versions.values())) != 1:
             fail(f"UCD files of different versions: {versions}")
-        return next(iter(versions.values()))
+        version = next(iter(versions.values()))
+        if version != UCD_VERSION:
+            fail(f"{files[0].parent} holds UCD version {version}, but the tables are pinned to "
+                 f"{UCD_VERSION}: pass --ucd with the {UCD_VERSION} files, or set UCD_VERSION "
+                 f"in {pathlib.Path(__file__).name} to {version} to move the tables to it")
+        return version
 
     def full_lower(self, cp):
         return self.lower.get(cp, [cp])
@@ -292,7 +309,7 @@ class Tables:
         return len(self.expansions) - len(entry)
 
     def lookup(self, cp):
-        """Decodes a code point through the tables as case_record() in C++ does."""
+        """Decodes a code point through the tables as case_record() in unicode_lookup.h does."""
         low, mid = self.low_shift, self.mid_shift
         middle = self.stage1[cp >> (low + mid)]
         lower = self.stage2[(middle << mid) | ((cp >> low) & ((1 << mid) - 1))]
@@ -377,39 +394,27 @@ def preamble(data, tables):
 
 
 def render_header(data, tables):
-    stage_types = [index_type(stage)[0] for stage in (tables.stage1, tables.stage2, tables.stage3)]
+    stages = [("kCaseStage1", tables.stage1, "stage-2 block number"),
+              ("kCaseStage2", tables.stage2, "stage-3 block number, blocks concatenated"),
+              ("kCaseStage3", tables.stage3, "index into kCaseRecords, blocks concatenated")]
+    declarations = "".join(
+        f"extern const {index_type(values)[0]} {name}[{len(values)}];  // {what}\n"
+        for name, values, what in stages)
     return preamble(data, tables) + f"""//
 // Case data of every code point for full lower-casing: the Cased and
 // Case_Ignorable properties and the default lower-case mapping (language
 // tailoring and context left out; the lower-caser handles Final_Sigma).
+// Data only: case_record() in unicode_lookup.h decodes it.
 #ifndef QUILLMATCH_CORE_SRC_UNICODE_TABLES_H_
 #define QUILLMATCH_CORE_SRC_UNICODE_TABLES_H_
 
-#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quillmatch_core::detail {{
 
-// The case data of one code point. A mapping of one code point is stored as
-// a delta; a longer one as an offset into kLowerExpansions, where its length
-// is followed by its code points.
-class CaseRecord {{
- public:
-  explicit constexpr CaseRecord(std::int32_t bits) : bits_(bits) {{}}
-
-  constexpr bool cased() const {{ return (bits_ & {CASED}) != 0; }}
-  constexpr bool case_ignorable() const {{ return (bits_ & {CASE_IGNORABLE}) != 0; }}
-  constexpr bool expands() const {{ return (bits_ & {EXPANDS}) != 0; }}
-  // Lower case minus the code point; only when !expands().
-  constexpr std::int32_t delta() const {{ return bits_ >> {PAYLOAD_SHIFT}; }}
-  // Index of the mapping's length in kLowerExpansions; only when expands().
-  constexpr std::size_t expansion_offset() const {{
-    return static_cast<std::size_t>(bits_ >> {PAYLOAD_SHIFT});
-  }}
-
- private:
-  std::int32_t bits_;
-}};
+// The Unicode version of the data below.
+inline constexpr std::string_view kUnicodeVersion = "{data.version}";
 
 // A code point splits into top bits (index into stage 1), kCaseMidShift middle
 // bits and kCaseLowShift low bits (offsets into a block of stage 2 and 3).
@@ -417,24 +422,17 @@ inline constexpr unsigned kCaseLowShift = {tables.low_shift};
 inline constexpr unsigned kCaseMidShift = {tables.mid_shift};
 inline constexpr char32_t kCaseMaxCodePoint = 0x{MAX_CP:X};
 
-extern const {stage_types[0]} kCaseStage1[];  // stage-2 block number
-extern const {stage_types[1]} kCaseStage2[];  // stage-3 block number, blocks concatenated
-extern const {stage_types[2]} kCaseStage3[];  // index into kCaseRecords, blocks concatenated
-extern const std::int32_t kCaseRecords[];
-extern const char32_t kLowerExpansions[];
+// A record of kCaseRecords: flag bits, then from bit kCasePayloadShift up
+// (signed) the lower case minus the code point, or for a mapping of several
+// code points the offset of its length in kLowerExpansions, which its code
+// points follow. Record 0 is an uncased character that maps to itself.
+inline constexpr std::int32_t kCaseCasedBit = {CASED};
+inline constexpr std::int32_t kCaseIgnorableBit = {CASE_IGNORABLE};
+inline constexpr std::int32_t kCaseExpandsBit = {EXPANDS};
+inline constexpr unsigned kCasePayloadShift = {PAYLOAD_SHIFT};
 
-// Returns the case data of `cp` with four dependent table reads. Values above
-// U+10FFFF (only decoded from malformed input) get the data of an uncased
-// character that maps to itself.
-inline CaseRecord case_record(char32_t cp) {{
-  if (cp > kCaseMaxCodePoint) return CaseRecord(kCaseRecords[0]);
-  constexpr char32_t kMidMask = (char32_t{{1}} << kCaseMidShift) - 1;
-  constexpr char32_t kLowMask = (char32_t{{1}} << kCaseLowShift) - 1;
-  const std::size_t block2 = kCaseStage1[cp >> (kCaseLowShift + kCaseMidShift)];
-  const std::size_t block3 =
-      kCaseStage2[(block2 << kCaseMidShift) | ((cp >> kCaseLowShift) & kMidMask)];
-  return CaseRecord(kCaseRecords[kCaseStage3[(block3 << kCaseLowShift) | (cp & kLowMask)]]);
-}}
+{declarations}extern const std::int32_t kCaseRecords[{len(tables.records)}];
+extern const char32_t kLowerExpansions[{len(tables.expansions)}];
 
 }}  // namespace quillmatch_core::detail
 

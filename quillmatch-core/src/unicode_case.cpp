@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "unicode_tables.h"
+#include "unicode_lookup.h"
 #include "utf8.h"
 
 namespace quillmatch_core::detail {

@@ -5,34 +5,17 @@
 // Case data of every code point for full lower-casing: the Cased and
 // Case_Ignorable properties and the default lower-case mapping (language
 // tailoring and context left out; the lower-caser handles Final_Sigma).
+// Data only: case_record() in unicode_lookup.h decodes it.
 #ifndef QUILLMATCH_CORE_SRC_UNICODE_TABLES_H_
 #define QUILLMATCH_CORE_SRC_UNICODE_TABLES_H_
 
-#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quillmatch_core::detail {
 
-// The case data of one code point. A mapping of one code point is stored as
-// a delta; a longer one as an offset into kLowerExpansions, where its length
-// is followed by its code points.
-class CaseRecord {
- public:
-  explicit constexpr CaseRecord(std::int32_t bits) : bits_(bits) {}
-
-  constexpr bool cased() const { return (bits_ & 1) != 0; }
-  constexpr bool case_ignorable() const { return (bits_ & 2) != 0; }
-  constexpr bool expands() const { return (bits_ & 4) != 0; }
-  // Lower case minus the code point; only when !expands().
-  constexpr std::int32_t delta() const { return bits_ >> 3; }
-  // Index of the mapping's length in kLowerExpansions; only when expands().
-  constexpr std::size_t expansion_offset() const {
-    return static_cast<std::size_t>(bits_ >> 3);
-  }
-
- private:
-  std::int32_t bits_;
-};
+// The Unicode version of the data below.
+inline constexpr std::string_view kUnicodeVersion = "15.0.0";
 
 // A code point splits into top bits (index into stage 1), kCaseMidShift middle
 // bits and kCaseLowShift low bits (offsets into a block of stage 2 and 3).
@@ -40,24 +23,20 @@ inline constexpr unsigned kCaseLowShift = 3;
 inline constexpr unsigned kCaseMidShift = 6;
 inline constexpr char32_t kCaseMaxCodePoint = 0x10FFFF;
 
-extern const std::uint8_t kCaseStage1[];  // stage-2 block number
-extern const std::uint8_t kCaseStage2[];  // stage-3 block number, blocks concatenated
-extern const std::uint8_t kCaseStage3[];  // index into kCaseRecords, blocks concatenated
-extern const std::int32_t kCaseRecords[];
-extern const char32_t kLowerExpansions[];
+// A record of kCaseRecords: flag bits, then from bit kCasePayloadShift up
+// (signed) the lower case minus the code point, or for a mapping of several
+// code points the offset of its length in kLowerExpansions, which its code
+// points follow. Record 0 is an uncased character that maps to itself.
+inline constexpr std::int32_t kCaseCasedBit = 1;
+inline constexpr std::int32_t kCaseIgnorableBit = 2;
+inline constexpr std::int32_t kCaseExpandsBit = 4;
+inline constexpr unsigned kCasePayloadShift = 3;
 
-// Returns the case data of `cp` with four dependent table reads. Values above
-// U+10FFFF (only decoded from malformed input) get the data of an uncased
-// character that maps to itself.
-inline CaseRecord case_record(char32_t cp) {
-  if (cp > kCaseMaxCodePoint) return CaseRecord(kCaseRecords[0]);
-  constexpr char32_t kMidMask = (char32_t{1} << kCaseMidShift) - 1;
-  constexpr char32_t kLowMask = (char32_t{1} << kCaseLowShift) - 1;
-  const std::size_t block2 = kCaseStage1[cp >> (kCaseLowShift + kCaseMidShift)];
-  const std::size_t block3 =
-      kCaseStage2[(block2 << kCaseMidShift) | ((cp >> kCaseLowShift) & kMidMask)];
-  return CaseRecord(kCaseRecords[kCaseStage3[(block3 << kCaseLowShift) | (cp & kLowMask)]]);
-}
+extern const std::uint8_t kCaseStage1[2176];  // stage-2 block number
+extern const std::uint8_t kCaseStage2[3968];  // stage-3 block number, blocks concatenated
+extern const std::uint8_t kCaseStage3[1992];  // index into kCaseRecords, blocks concatenated
+extern const std::int32_t kCaseRecords[85];
+extern const char32_t kLowerExpansions[3];
 
 }  // namespace quillmatch_core::detail
 

@@ -18,7 +18,7 @@
 #include "quillmatch_core/levenshtein_bp.h"
 #include "reference.h"
 #include "unicode_case.h"
-#include "unicode_tables.h"
+#include "unicode_lookup.h"
 
 namespace quillmatch_core {
 namespace {
@@ -120,6 +120,10 @@ TEST(UnicodeCaseTest, EveryScalarValueBetweenAsciiLetters) {
     want.push_back('z');
     ASSERT_EQ(ref::decode(lower(ref::encode({'x', 'Y', cp, 'Z'}))), want) << hex(cp);
   }
+}
+
+TEST(UnicodeCaseTest, TablesCarryTheGeneratorsPinnedVersion) {
+  EXPECT_EQ(detail::kUnicodeVersion, QUILLMATCH_PINNED_UCD_VERSION);
 }
 
 TEST(UnicodeCaseTest, CaseRecordsAgreeWithTheProperties) {
