@@ -73,7 +73,9 @@ TEST(JaroWinklerBatchFastTest, EqualsThePairFunction) {
           const double want = jaro_winkler(query, candidates[i], p, nullopt, ci).value();
           ASSERT_EQ(Exact{batch.value()[i]}, Exact{want});
           ASSERT_EQ(Exact{matcher.value().similarity(candidates[i])}, Exact{want});
-          if (!ci) ASSERT_EQ(Exact{want}, Exact{ref::jaro_winkler(query, candidates[i], p.value_or(0.1))});
+          if (!ci) {
+            ASSERT_EQ(Exact{want}, Exact{ref::jaro_winkler(query, candidates[i], p.value_or(0.1))});
+          }
         }
       }
     }
