@@ -7,7 +7,7 @@ import math
 import numpy
 import pytest
 
-from conftest import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, Boom, bits,
+from support import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, Boom, bits,
                       invalid_prefix_scale, mutate, random_text, raises_exactly)
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,

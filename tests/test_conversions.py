@@ -7,7 +7,7 @@ import struct
 import numpy
 import pytest
 
-from conftest import WORD_BITS, WORD_MAX, Boom, invalid_prefix_scale, raises_exactly, too_long
+from support import WORD_BITS, WORD_MAX, Boom, invalid_prefix_scale, raises_exactly, too_long
 from quillmatch import (damerau_bp, damerau_batch, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)
 

@@ -14,7 +14,7 @@ import sys
 import pytest
 
 import quillmatch
-from conftest import jaro_winkler_ref, levenshtein_ref, osa_ref
+from support import jaro_winkler_ref, levenshtein_ref, osa_ref
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"

@@ -19,7 +19,7 @@ import tracemalloc
 import pytest
 
 import quillmatch
-from conftest import levenshtein_ref, osa_ref
+from support import levenshtein_ref, osa_ref
 
 TRIGGER = "\u2407fault:"
 OPAQUE_TRIGGER = "\u2407opaque-fault"

@@ -1,4 +1,5 @@
 """The module object: functions, __all__, signatures, the binary's exports."""
+import importlib.util
 import inspect
 import pathlib
 import shutil
@@ -25,6 +26,22 @@ SIGNATURES = {
 def test_all_lists_the_nine_functions_in_order():
     assert quillmatch.__all__ == list(SIGNATURES)
     assert quillmatch.__doc__ == ""
+
+
+def test_each_uncached_import_makes_a_new_module():
+    # Initialised in phases, the module is created and filled anew by each
+    # import that bypasses sys.modules; a module initialised once would hand
+    # out copies of the same function objects.
+    spec = importlib.util.find_spec("quillmatch")
+    first, second = (importlib.util.module_from_spec(spec) for _ in range(2))
+    for module in (first, second):
+        spec.loader.exec_module(module)
+    assert first is not second and quillmatch not in (first, second)
+    assert first.__all__ == second.__all__ == list(SIGNATURES)
+    assert first.__all__ is not second.__all__
+    for name in SIGNATURES:
+        assert getattr(first, name) is not getattr(second, name)
+    assert first.levenshtein_bp("kitten", "sitting") == second.levenshtein_bp("kitten", "sitting") == 3
 
 
 @pytest.mark.parametrize("name", SIGNATURES)

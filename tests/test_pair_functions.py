@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-from conftest import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, WORD_MAX, bits,
+from support import (ALPHABETS, BORDER_LENGTHS, FOLDING_ALPHABETS, WORD_MAX, bits,
                       invalid_prefix_scale, jaro_winkler_ref, levenshtein_ref, mutate, osa_ref,
                       random_text, raises_exactly, too_long)
 from quillmatch import damerau_bp, jaro_winkler_similarity, levenshtein_bp

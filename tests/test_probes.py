@@ -2,7 +2,7 @@
 with the batch functions are in test_batch_functions.py."""
 import pytest
 
-from conftest import raises_exactly
+from support import raises_exactly
 from quillmatch import _ingest_borrow, _ingest_borrow_and_deref, _ingest_owned
 
 PROBES = [_ingest_owned, _ingest_borrow, _ingest_borrow_and_deref]

@@ -1,6 +1,6 @@
 """Property tests: hypothesis draws texts from every plane (lone surrogates too),
 options of every type and candidate lists, and checks the module against the
-plain references in conftest: values bit for bit, result types, and the
+plain references in support: values bit for bit, result types, and the
 exception type, message and note of every failure.
 
 The default profile is quick and deterministic; QUILLMATCH_HYPOTHESIS=long
@@ -12,7 +12,7 @@ import os
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from conftest import (WORD_MAX, bits, invalid_prefix_scale, jaro_winkler_ref,
+from support import (WORD_MAX, bits, invalid_prefix_scale, jaro_winkler_ref,
                       levenshtein_ref, osa_ref, raises_exactly, too_long)
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity, levenshtein_batch,

@@ -8,7 +8,7 @@ import tracemalloc
 
 import pytest
 
-from conftest import Boom
+from support import Boom
 from quillmatch import (_ingest_borrow, _ingest_borrow_and_deref, _ingest_owned, damerau_batch,
                         damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)

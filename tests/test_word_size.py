@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from conftest import levenshtein_ref, osa_ref
+from support import levenshtein_ref, osa_ref
 from quillmatch import (damerau_batch, damerau_bp, jaro_winkler_batch, jaro_winkler_similarity,
                         levenshtein_batch, levenshtein_bp)
 
