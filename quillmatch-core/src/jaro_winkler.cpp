@@ -1,9 +1,9 @@
-// Jaro-Winkler similarity on three paths that give the same double: short
-// ASCII strings with flag bits, ASCII strings of up to 64 bytes with a table
-// of position masks, and everything else on decoded code points. Code points
-// of two strings of at most 64 characters sit in stack arrays with flags as
-// bits; longer strings find each match in per-code-point rows of position
-// words, a few word operations per character instead of a scan of its window.
+// Jaro-Winkler similarity on four paths that give the same double: ASCII
+// strings of up to 16 bytes with flag bits, ASCII strings of up to 64 bytes
+// with a table of position masks, code points of two strings of at most 64
+// characters in stack arrays with flags as bits, and longer strings, which
+// find each match in per-code-point rows of position words, a few word
+// operations per character instead of a scan of its window.
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min

@@ -11,8 +11,9 @@
 
 namespace quillmatch_core::detail {
 
-// Returns the prefix scale to use, or `InvalidPrefixScale` for a negative or
-// NaN scale or one above 0.25 (-0.0 passes, as it equals 0).
+// Sets `scale` to the prefix scale to use (`p`, else the default) and returns
+// nothing, or returns `InvalidPrefixScale` for a negative or NaN scale or one
+// above 0.25 (-0.0 passes, as it equals 0).
 inline std::optional<InvalidPrefixScale> check_prefix_scale(std::optional<double> p,
                                                             double& scale) {
   scale = p.value_or(kDefaultPrefixScale);

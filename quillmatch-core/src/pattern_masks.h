@@ -1,9 +1,10 @@
 // Pattern-mask storage shared by the two bit-parallel distances.
 //
 // The mask of a character c has bit i set where the pattern holds c at
-// position i. Code points below 256 index a table; code points from 256 live in
-// an ordered map holding only the pattern's own code points (a sorted array
-// searched by bisection), so absent characters cost no storage.
+// position i. Code points below 256 index a table; code points from 256 are
+// kept only for the pattern's own code points (a small hash table for one
+// word, a sorted array searched by bisection for blocks), so absent
+// characters cost no storage.
 #ifndef QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
 #define QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
 

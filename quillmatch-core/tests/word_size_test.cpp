@@ -109,8 +109,9 @@ std::string distinct_code_points(std::size_t count) {
 }
 
 // A pattern of 2^17 distinct code points from U+0100 needs 2^17 map rows of
-// 2^11 words (2 GiB); one of 2^19 needs 2^32 words, a count that used to wrap
-// to 0 on 32-bit targets and let the mask building write past its rows.
+// 2^11 words (2 GiB); one of 2^19 needs 2^32 words, a count that wraps to 0
+// in a 32-bit word: the row count must be checked before the mask building
+// could write past its rows.
 TEST(WordSizeTest, MapRowsBeyondOneAllocationFault) {
   if (!k32Bit) GTEST_SKIP() << "64-bit targets allocate these rows (2 GiB and 32 GiB)";
   for (const std::size_t count : {std::size_t{1} << 17, std::size_t{1} << 19}) {

@@ -19,8 +19,10 @@ inline constexpr double kDefaultPrefixScale = 0.1;
 // `max_len` act as in `levenshtein_bp`. A similarity below `score_cutoff`
 // comes back as 0.0 (never for an empty input).
 //
-// Every path gives the same double bit for bit. ASCII strings of up to 64
-// bytes use no heap; other inputs cost O(N1 * window) time.
+// Every path gives the same double bit for bit. Pairs of at most 64
+// characters on each side use no heap, unless `case_insensitive` lower-cases
+// a non-ASCII text or one of more than 64 bytes; longer pairs are decoded and
+// each match costs a few word operations, O(N1 * window / 64) at worst.
 Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
                             std::optional<double> p = std::nullopt,
                             std::optional<std::size_t> max_len = std::nullopt,

@@ -19,8 +19,10 @@ namespace quillmatch_core {
 // it comes back as `score_cutoff + 1`; the scan is never shortened except when
 // the lengths alone differ by more than the cut-off.
 //
-// O(ceil(m / 64) * n) time for m = |str_1|, n = |str_2|. No heap use for ASCII
-// patterns of up to 64 bytes unless `case_insensitive` asks for copies.
+// Where either text has at most 64 characters it is the pattern, and the scan
+// costs a few word operations per character of the other, with no heap use
+// unless `case_insensitive` lower-cases a non-ASCII text or one of more than
+// 64 bytes. Otherwise O(ceil(m / 64) * n) time for m = |str_1|, n = |str_2|.
 Result<std::size_t> levenshtein_bp(std::string_view str_1, std::string_view str_2,
                                    std::optional<std::size_t> max_len = std::nullopt,
                                    std::optional<bool> case_insensitive = std::nullopt,
