@@ -22,7 +22,7 @@
 #include <string_view>
 
 #include "quillmatch_core/batch_query.h"
-#include "unicode_case.h"  // append_lowercase
+#include "unicode_case.h"  // append_lowercase, lowercase_ascii_byte
 #include "utf8.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -61,8 +61,9 @@ struct LaneVector<std::uint64_t> {
 inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
   std::array<std::uint8_t, 256> lower{};
   for (unsigned c = 0; c < 256; ++c) {
-    const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
-    lower[c] = static_cast<std::uint8_t>(upper ? c + 0x20 : c);
+    const bool upper = c >= 0xC0 && c <= 0xDE && c != 0xD7;
+    lower[c] = c < 0x80 ? lowercase_ascii_byte(static_cast<unsigned char>(c))
+                        : static_cast<std::uint8_t>(upper ? c + 0x20 : c);
   }
   return lower;
 }();

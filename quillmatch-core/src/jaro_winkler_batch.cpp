@@ -18,6 +18,7 @@
 
 #include "jaro_winkler_lanes.h"
 #include "jaro_winkler_score.h"
+#include "pattern_masks.h"  // set_position_bits
 #include "quillmatch_core/jaro_winkler.h"
 #include "unicode_case.h"
 #include "utf8.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr auto kFoldedAscii = [] {
   std::array<unsigned char, 128> table{};
   for (unsigned b = 0; b < 128; ++b) {
-    table[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+    table[b] = detail::lowercase_ascii_byte(static_cast<unsigned char>(b));
   }
   return table;
 }();
@@ -277,13 +278,9 @@ JaroWinklerQuery::JaroWinklerQuery(std::string_view query, double p_in,
   }
   query_chars = query.size();
   if (query.empty() || query.size() > 64) return;
-  query_folded.resize(query.size());
-  for (std::size_t j = 0; j < query.size(); ++j) {
-    const auto byte = static_cast<unsigned char>(case_insensitive ? fold_byte<true>(query[j])
-                                                                  : fold_byte<false>(query[j]));
-    query_folded[j] = static_cast<char>(byte);
-    masks[byte] |= std::uint64_t{1} << j;
-  }
+  query_folded = query;
+  if (case_insensitive) detail::lowercase_ascii(query, query_folded.data());
+  detail::set_position_bits(masks.data(), query_folded);
   fast = true;
 }
 
