@@ -1,6 +1,7 @@
-// Lane-parallel distance scans for the batch matchers: a group of short ASCII
-// candidates is scored at once, each candidate the pattern of its own lane of
-// a group of two 32-byte vectors and the query the text shared by every lane. The distances
+// Lane-parallel distance scans for the batch matchers: a group of short
+// candidates whose code points are all below 256 is scored at once, each
+// candidate the pattern of its own lane of a group of two 32-byte vectors and
+// the query the text shared by every lane. The distances
 // are symmetric, so this gives exactly the values of the one-at-a-time scan
 // with the query as pattern. Lanes are as wide as the longest candidate they
 // may hold: 8 bits (64 lanes) up to 64 bits (8 lanes).
@@ -456,6 +457,7 @@ __attribute__((target("sse2"), flatten)) std::uint64_t scan_lanes_sse2(
 // The lane scans of one measure for each lane width, compiled for one
 // instruction set.
 struct LaneKernels {
+  // Scores one group of candidates (see `scan_lanes`) and returns its void lanes.
   using Kernel = std::uint64_t (*)(const LaneQuery&, const std::string_view*, const std::size_t*,
                                    std::size_t, std::size_t*);
   Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits

@@ -1,7 +1,8 @@
 // The scoring rule that the Levenshtein and Damerau batch matchers share:
 // an empty query, the one-word fast path over ASCII candidates, and, for
-// everything else, the pair function (one candidate at a time) or the
-// code-point scorer, which prepares the query once (whole batches).
+// everything else, the pair function (one candidate at a time) or, for whole
+// batches, the lane scans and then the code-point scorer, which prepares the
+// query once.
 #ifndef QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 #define QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 

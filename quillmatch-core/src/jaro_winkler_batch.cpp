@@ -8,7 +8,9 @@
 // so the batch scores two candidates at once: their chains are independent
 // and overlap in the processor. It takes the fast candidates of a chunk in
 // order of length, so that the loops' exits, which depend on the length, are
-// predicted well and the two scans of a pair mostly end together.
+// predicted well and the two scans of a pair mostly end together. Where this
+// CPU has vector lanes, whole batches first match their short Latin-1
+// candidates in lanes (jaro_winkler_lanes.h).
 #include "quillmatch_core/jaro_winkler_batch.h"
 
 #include <algorithm>  // std::max, std::min
@@ -134,7 +136,7 @@ double score_by_pair(const JaroWinklerQuery& query, std::string_view candidate) 
   return result ? result.value() : 0.0;
 }
 
-// Scores one ASCII candidate of 1 to 64 bytes.
+// Returns the similarity of one ASCII candidate of 1 to 64 bytes to a fast query.
 template <bool kFold>
 double score_fast(const JaroWinklerQuery& query, std::string_view candidate,
                   const SmallRatios& ratios) {
@@ -157,7 +159,8 @@ double score_one(const JaroWinklerQuery& query, std::string_view candidate) {
                                 : score_fast<false>(query, candidate, ratios);
 }
 
-// Scores two ASCII candidates of 1 to 64 bytes each with their scans interleaved.
+// Writes the similarities of two ASCII candidates of 1 to 64 bytes each to a
+// fast query into `score_a` and `score_b`, their scans interleaved.
 template <bool kFold>
 void score_fast_two(const JaroWinklerQuery& query, std::string_view a, std::string_view b,
                 double& score_a, double& score_b, const SmallRatios& ratios) {
@@ -231,7 +234,9 @@ void score_fast_sorted(const JaroWinklerQuery& query,
   }
 }
 
-// Fills `out` with the similarity of each candidate, in order.
+// Fills `out` with the similarity of each candidate, in order: in the lanes
+// where this CPU has them and the query is 1 to 64 Latin-1 code points (after
+// lower-casing, when folding) with no zero byte, else one or two at a time.
 void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> candidates,
                double* out) {
   const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();

@@ -15,8 +15,9 @@
 namespace quillmatch_core::detail {
 
 #if defined(__x86_64__) || defined(__i386__)
-// Returns the widest lane scans this CPU runs, or null where the plain scan
-// is the better choice.
+// Returns the widest lane scans of `Scan` that this CPU runs (AVX2 with
+// POPCNT, else SSE2), or null when it runs neither or is not x86. Decided
+// once, on first use.
 template <typename Scan>
 const LaneKernels* lane_kernels() {
   static const LaneKernels* const chosen = [] {
