@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "batch_lanes.h"
 #include "damerau_scan.h"
 #include "diagonal_blocks.h"
+#include "lane_schedule.h"
 #include "levenshtein_scan.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/damerau_bp.h"
@@ -251,7 +251,7 @@ void BM_BatchOneAtATime(benchmark::State& state) {
 
 #if defined(__x86_64__) || defined(__i386__)
 // The lane scans of one instruction set, whatever the CPU dispatch would pick.
-template <typename Matcher, bool kDamerau, bool kAvx2>
+template <typename Matcher, typename Scan, bool kAvx2>
 void BM_BatchLanes(benchmark::State& state) {
   using namespace quillmatch_core::detail;
   __builtin_cpu_init();
@@ -259,15 +259,7 @@ void BM_BatchLanes(benchmark::State& state) {
     state.SkipWithError("instruction set not supported by this CPU");
     return;
   }
-  const LaneKernels kernels =
-      kAvx2 ? LaneKernels{{scan_lanes_avx2<std::uint8_t, kDamerau>,
-                           scan_lanes_avx2<std::uint16_t, kDamerau>,
-                           scan_lanes_avx2<std::uint32_t, kDamerau>,
-                           scan_lanes_avx2<std::uint64_t, kDamerau>}}
-            : LaneKernels{{scan_lanes_sse2<std::uint8_t, kDamerau>,
-                           scan_lanes_sse2<std::uint16_t, kDamerau>,
-                           scan_lanes_sse2<std::uint32_t, kDamerau>,
-                           scan_lanes_sse2<std::uint64_t, kDamerau>}};
+  const LaneKernels& kernels = kAvx2 ? kLaneKernelsAvx2<Scan> : kLaneKernelsSse2<Scan>;
   const Candidates c = make_candidates(state);
   const Matcher matcher(kQuery, std::nullopt);
   std::vector<std::size_t> out(c.views.size());
@@ -279,10 +271,10 @@ void BM_BatchLanes(benchmark::State& state) {
   set_batch_counters(state, c);
 }
 
-BENCHMARK(BM_BatchLanes<LevenshteinBatch, false, true>)->Name("LevenshteinBatch/lanes_avx2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<LevenshteinBatch, false, false>)->Name("LevenshteinBatch/lanes_sse2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<DamerauBatch, true, true>)->Name("DamerauBatch/lanes_avx2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<DamerauBatch, true, false>)->Name("DamerauBatch/lanes_sse2")->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, true>)->Name("LevenshteinBatch/lanes_avx2")->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, false>)->Name("LevenshteinBatch/lanes_sse2")->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, true>)->Name("DamerauBatch/lanes_avx2")->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, false>)->Name("DamerauBatch/lanes_sse2")->Apply(batch_shapes);
 #endif
 
 BENCHMARK(BM_Batch<quillmatch_core::levenshtein_batch>)->Name("LevenshteinBatch/dispatched")->Apply(batch_shapes);

@@ -1,12 +1,14 @@
-// Lane-parallel distance scans for the batch matchers: a group of short ASCII
-// candidates is scored at once, each candidate the pattern of its own lane of
-// a group of two 32-byte vectors and the query the text shared by every lane. The distances
+// Lane-parallel distance scans for the batch matchers: a group of short
+// candidates whose code points are all below 256 is scored at once, each
+// candidate the pattern of its own lane of a group of two 32-byte vectors and
+// the query the text shared by every lane. The distances
 // are symmetric, so this gives exactly the values of the one-at-a-time scan
 // with the query as pattern. Lanes are as wide as the longest candidate they
 // may hold: 8 bits (64 lanes) up to 64 bits (8 lanes).
 //
-// The kernels use GCC vector extensions; the callers instantiate them once per
-// instruction set (see `LaneKernels`) and pick one at run time.
+// The kernels use GCC vector extensions: one body, compiled once per
+// instruction set (see `LaneKernels`); lane_schedule.h picks one at run time
+// and deals the candidates into groups.
 #ifndef QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 #define QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 
@@ -21,7 +23,7 @@
 #include <string_view>
 
 #include "quillmatch_core/batch_query.h"
-#include "unicode_case.h"  // append_lowercase
+#include "unicode_case.h"  // append_lowercase, lowercase_ascii_byte
 #include "utf8.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -60,8 +62,9 @@ struct LaneVector<std::uint64_t> {
 inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
   std::array<std::uint8_t, 256> lower{};
   for (unsigned c = 0; c < 256; ++c) {
-    const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
-    lower[c] = static_cast<std::uint8_t>(upper ? c + 0x20 : c);
+    const bool upper = c >= 0xC0 && c <= 0xDE && c != 0xD7;
+    lower[c] = c < 0x80 ? lowercase_ascii_byte(static_cast<unsigned char>(c))
+                        : static_cast<std::uint8_t>(upper ? c + 0x20 : c);
   }
   return lower;
 }();
@@ -307,10 +310,10 @@ template <typename T>
 // Runs the bit-parallel scan of the query over the lanes whose pattern masks
 // `masks` (one group of vectors per class) holds, and writes each candidate's
 // distance: the query length plus the vertical deltas of the last column, VP
-// minus VN over the candidate's positions. `kDamerau` adds Hyyrö's
-// transposition term. The vectors of a group are independent chains, written
+// minus VN over the candidate's positions. A `Scan` whose `kDamerau` is set
+// adds Hyyrö's transposition term. The vectors of a group are independent chains, written
 // out one by one so that each stays in a register.
-template <typename T, bool kDamerau>
+template <typename T, typename Scan>
 [[gnu::always_inline]] inline void scan_rows(const LaneQuery& query, const T* masks,
                                              const T* lengths, const std::size_t* group,
                                              std::size_t count, std::size_t* out) {
@@ -330,7 +333,7 @@ template <typename T, bool kDamerau>
       V PM;
       std::memcpy(&PM, row + h * kPerVector, sizeof(V));
       V D0 = (((PM & VP[h]) + VP[h]) ^ VP[h]) | PM | VN[h];
-      if constexpr (kDamerau) {
+      if constexpr (Scan::kDamerau) {
         D0 |= ((~D0_prev[h] & PM) << 1) & PM_prev[h];
         D0_prev[h] = D0;
         PM_prev[h] = PM;
@@ -365,6 +368,47 @@ template <typename T, bool kDamerau>
   for (std::size_t k = 0; k < count; ++k) out[group[k]] = static_cast<std::size_t>(distance[k]);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The per-class masks of one group with AVX2: the 32-bit movemask of each 32
+// bytes of rows compared with the class byte.
+struct Avx2Masks {
+  using Word = std::uint32_t;
+  static constexpr std::size_t kBytes = 32;
+
+  // Writes word `c * (kRowBytes / 32) + v` of `masks` for each class c of
+  // `query` and each vector v of `rows`. One comparison and one movemask per
+  // class and vector.
+  __attribute__((target("avx2"))) static void build(const LaneQuery& query,
+                                                    const unsigned char* rows, Word* masks) {
+    for (std::size_t c = 0; c < query.classes; ++c) {
+      const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
+      for (std::size_t v = 0; v < kRowBytes / kBytes; ++v) {
+        const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows + kBytes * v));
+        masks[c * (kRowBytes / kBytes) + v] =
+            static_cast<Word>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, b)));
+      }
+    }
+  }
+};
+
+// The same masks with SSE2, 16 bytes of rows to a 16-bit word.
+struct Sse2Masks {
+  using Word = std::uint16_t;
+  static constexpr std::size_t kBytes = 16;
+
+  __attribute__((target("sse2"))) static void build(const LaneQuery& query,
+                                                    const unsigned char* rows, Word* masks) {
+    for (std::size_t c = 0; c < query.classes; ++c) {
+      const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
+      for (std::size_t v = 0; v < kRowBytes / kBytes; ++v) {
+        const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + kBytes * v));
+        masks[c * (kRowBytes / kBytes) + v] =
+            static_cast<Word>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
+      }
+    }
+  }
+};
+
 // Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
 // (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T): `group[k]`
 // indexes `candidates`, and the distance of candidate `group[k]` goes to
@@ -372,130 +416,63 @@ template <typename T, bool kDamerau>
 // Latin-1 form (see `latin1_rows`). Returns the lanes (bit k for `group[k]`)
 // whose candidate has a code point from 256 or is malformed, whose `out`
 // entry is void. Costs one comparison per class and vector of row bytes to
-// build the masks, then one vector step per query character, for the whole
-// group.
-#if defined(__x86_64__) || defined(__i386__)
-template <typename T, bool kDamerau>
-__attribute__((target("avx2,popcnt"))) std::uint64_t scan_lanes_avx2(const LaneQuery& query,
-                                                             const std::string_view* candidates,
-                                                             const std::size_t* group,
-                                                             std::size_t count, std::size_t* out) {
+// build the masks (`Masks::build`), then one vector step per query
+// character, for the whole group. Inlined into the per-target kernels below,
+// which compile it for their instruction set.
+template <typename T, typename Scan, typename Masks>
+[[gnu::always_inline]] inline std::uint64_t scan_lanes(const LaneQuery& query,
+                                                       const std::string_view* candidates,
+                                                       const std::size_t* group,
+                                                       std::size_t count, std::size_t* out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];
-  alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
+  alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
   std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
   if (not_ascii != 0) not_ascii = latin1_rows(query, candidates, group, not_ascii, rows, lengths);
-  for (std::size_t c = 0; c < query.classes; ++c) {
-    const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
-    for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
-      const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows + 32 * v));
-      masks[c * (kRowBytes / 32) + v] =
-          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, b)));
-    }
-  }
-  scan_rows<T, kDamerau>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
+  Masks::build(query, rows, masks);
+  scan_rows<T, Scan>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
   return not_ascii;
 }
 
-// SSE2 is the x86-64 baseline; on 32-bit x86 it is asked for at run time.
-template <typename T, bool kDamerau>
-__attribute__((target("sse2"))) std::uint64_t scan_lanes_sse2(const LaneQuery& query,
-                                                      const std::string_view* candidates,
-                                                      const std::size_t* group, std::size_t count,
-                                                      std::size_t* out) {
-  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
-  alignas(kVectorBytes) unsigned char rows[kRowBytes];
-  alignas(kVectorBytes) T lengths[kLanes];
-  alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
-  std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
-  if (not_ascii != 0) not_ascii = latin1_rows(query, candidates, group, not_ascii, rows, lengths);
-  for (std::size_t c = 0; c < query.classes; ++c) {
-    const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
-    for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
-      const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * v));
-      masks[c * (kRowBytes / 16) + v] =
-          static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
-    }
-  }
-  scan_rows<T, kDamerau>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
-  return not_ascii;
+// `scan_lanes` for AVX2. `flatten` inlines the mask building, whose target
+// the shared body lacks.
+template <typename T, typename Scan>
+__attribute__((target("avx2,popcnt"), flatten)) std::uint64_t scan_lanes_avx2(
+    const LaneQuery& query, const std::string_view* candidates, const std::size_t* group,
+    std::size_t count, std::size_t* out) {
+  return scan_lanes<T, Scan, Avx2Masks>(query, candidates, group, count, out);
+}
+
+// `scan_lanes` for SSE2, the x86-64 baseline; on 32-bit x86 it is asked for
+// at run time.
+template <typename T, typename Scan>
+__attribute__((target("sse2"), flatten)) std::uint64_t scan_lanes_sse2(
+    const LaneQuery& query, const std::string_view* candidates, const std::size_t* group,
+    std::size_t count, std::size_t* out) {
+  return scan_lanes<T, Scan, Sse2Masks>(query, candidates, group, count, out);
 }
 #endif
 
 // The lane scans of one measure for each lane width, compiled for one
 // instruction set.
 struct LaneKernels {
+  // Scores one group of candidates (see `scan_lanes`) and returns its void lanes.
   using Kernel = std::uint64_t (*)(const LaneQuery&, const std::string_view*, const std::size_t*,
                                    std::size_t, std::size_t*);
   Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-// Returns the widest lane scans this CPU runs, or null where the plain scan
-// is the better choice.
-template <bool kDamerau>
-const LaneKernels* lane_kernels() {
-  static const LaneKernels avx2 = {{scan_lanes_avx2<std::uint8_t, kDamerau>,
-                                    scan_lanes_avx2<std::uint16_t, kDamerau>,
-                                    scan_lanes_avx2<std::uint32_t, kDamerau>,
-                                    scan_lanes_avx2<std::uint64_t, kDamerau>}};
-  static const LaneKernels sse2 = {{scan_lanes_sse2<std::uint8_t, kDamerau>,
-                                    scan_lanes_sse2<std::uint16_t, kDamerau>,
-                                    scan_lanes_sse2<std::uint32_t, kDamerau>,
-                                    scan_lanes_sse2<std::uint64_t, kDamerau>}};
-  static const LaneKernels* const chosen = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) return &avx2;
-    if (__builtin_cpu_supports("sse2")) return &sse2;
-    return static_cast<const LaneKernels*>(nullptr);
-  }();
-  return chosen;
-}
-#else
-template <bool kDamerau>
-const LaneKernels* lane_kernels() {
-  return nullptr;
-}
+template <typename Scan>
+inline constexpr LaneKernels kLaneKernelsAvx2 = {
+    {scan_lanes_avx2<std::uint8_t, Scan>, scan_lanes_avx2<std::uint16_t, Scan>,
+     scan_lanes_avx2<std::uint32_t, Scan>, scan_lanes_avx2<std::uint64_t, Scan>}};
+template <typename Scan>
+inline constexpr LaneKernels kLaneKernelsSse2 = {
+    {scan_lanes_sse2<std::uint8_t, Scan>, scan_lanes_sse2<std::uint16_t, Scan>,
+     scan_lanes_sse2<std::uint32_t, Scan>, scan_lanes_sse2<std::uint64_t, Scan>}};
 #endif
-
-// Scores every candidate against `query` into `out` (sized to match):
-// candidates of 1 to 64 bytes whose code points are all below 256 in groups
-// of lanes by byte length, all others through `one`, the matcher's
-// one-at-a-time distance. The lanes themselves find the candidates that are
-// not ASCII, which skips a separate test of each.
-template <typename One>
-void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
-                    std::span<const std::string_view> candidates, std::size_t* out, One one) {
-  constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
-                                         kGroupBytes / 8};
-  std::size_t pending[4][kGroupBytes];
-  std::size_t filled[4] = {0, 0, 0, 0};
-  const auto flush = [&](std::size_t width) {
-    std::uint64_t void_lanes =
-        kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
-    for (; void_lanes != 0; void_lanes &= void_lanes - 1) {
-      const std::size_t index = pending[width][std::countr_zero(void_lanes)];
-      out[index] = one(candidates[index]);
-    }
-    filled[width] = 0;
-  };
-  for (std::size_t index = 0; index < candidates.size(); ++index) {
-    const std::size_t len = candidates[index].size();
-    if (len - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
-      out[index] = one(candidates[index]);
-      continue;
-    }
-    // Lengths of English words straddle the first border at random, so the
-    // lane width is computed rather than branched on.
-    const std::size_t width = std::size_t{len > 8} + (len > 16) + (len > 32);
-    pending[width][filled[width]++] = index;
-    if (filled[width] == kCapacity[width]) flush(width);
-  }
-  for (std::size_t width = 0; width < 4; ++width) {
-    if (filled[width] != 0) flush(width);
-  }
-}
 
 }  // namespace quillmatch_core::detail
 

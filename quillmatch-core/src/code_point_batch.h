@@ -96,7 +96,7 @@ class CodePointScorer {
 
  private:
   static char32_t fold_byte(unsigned char byte, bool fold) {
-    return fold && static_cast<unsigned>(byte - 'A') < 26u ? byte + 32 : byte;
+    return fold ? lowercase_ascii_byte(byte) : byte;
   }
 
   // Steps `state` over the characters of `text`: its bytes, ASCII-folded

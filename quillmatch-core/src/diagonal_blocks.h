@@ -241,6 +241,7 @@ template <typename V, bool kDamerau>
   return static_cast<std::size_t>(score);
 }
 
+// A `diagonal_scan` compiled for one lane width and instruction set.
 using DiagonalKernel = std::size_t (*)(const BlockMasks& masks, std::size_t m,
                                        std::string_view text, bool ascii);
 

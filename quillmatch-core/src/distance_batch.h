@@ -1,7 +1,8 @@
 // The scoring rule that the Levenshtein and Damerau batch matchers share:
 // an empty query, the one-word fast path over ASCII candidates, and, for
-// everything else, the pair function (one candidate at a time) or the
-// code-point scorer, which prepares the query once (whole batches).
+// everything else, the pair function (one candidate at a time) or, for whole
+// batches, the lane scans and then the code-point scorer, which prepares the
+// query once.
 #ifndef QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 #define QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 
@@ -11,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "batch_lanes.h"
 #include "code_point_batch.h"
+#include "lane_schedule.h"
 #include "quillmatch_core/batch_query.h"
 #include "quillmatch_core/common.h"
 #include "utf8.h"
@@ -46,7 +47,7 @@ std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, 
 // Returns the distance of each candidate, in order, in a vector sized once.
 // With a query of 1 to 64 code points below 256 (after lower-casing, when
 // folding), short candidates of such code points go through the lane scans
-// of `lane_kernels<Scan::kDamerau>()` where this CPU has them; the candidates
+// of `lane_kernels<Scan>()` where this CPU has them; the candidates
 // that neither the lanes nor the byte scan take share one `CodePointScorer`,
 // built on first need.
 template <typename Scan>
@@ -59,7 +60,7 @@ std::vector<std::size_t> score_all(const BatchQuery& table,
     if (!scorer) scorer.emplace(table);
     return scorer->distance(candidate);
   };
-  const LaneKernels* kernels = lane_kernels<Scan::kDamerau>();
+  const LaneKernels* kernels = lane_kernels<Scan>();
   const std::optional<LaneQuery> lane_query =
       kernels != nullptr ? LaneQuery::of(table) : std::nullopt;
   if (lane_query) {

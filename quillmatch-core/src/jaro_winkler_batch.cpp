@@ -8,7 +8,9 @@
 // so the batch scores two candidates at once: their chains are independent
 // and overlap in the processor. It takes the fast candidates of a chunk in
 // order of length, so that the loops' exits, which depend on the length, are
-// predicted well and the two scans of a pair mostly end together.
+// predicted well and the two scans of a pair mostly end together. Where this
+// CPU has vector lanes, whole batches first match their short Latin-1
+// candidates in lanes (jaro_winkler_lanes.h).
 #include "quillmatch_core/jaro_winkler_batch.h"
 
 #include <algorithm>  // std::max, std::min
@@ -18,6 +20,7 @@
 
 #include "jaro_winkler_lanes.h"
 #include "jaro_winkler_score.h"
+#include "pattern_masks.h"  // set_position_bits
 #include "quillmatch_core/jaro_winkler.h"
 #include "unicode_case.h"
 #include "utf8.h"
@@ -29,7 +32,7 @@ namespace {
 constexpr auto kFoldedAscii = [] {
   std::array<unsigned char, 128> table{};
   for (unsigned b = 0; b < 128; ++b) {
-    table[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+    table[b] = detail::lowercase_ascii_byte(static_cast<unsigned char>(b));
   }
   return table;
 }();
@@ -126,170 +129,175 @@ class JaroWinklerScan {
   std::size_t mismatched_ = 0;
 };
 
-// The batch's access to the matcher's fast path.
-struct JaroWinklerBatchScorer {
-  // Scores one ASCII candidate of 1 to 64 bytes.
-  template <bool kFold>
-  static double one(const JaroWinklerBatch& matcher, std::string_view candidate,
-                    const SmallRatios& ratios) {
-    JaroWinklerScan<kFold> scan(matcher.masks_.data(), candidate, matcher.query_chars_);
-    for (std::size_t i = 0; i < candidate.size(); ++i) scan.step(i);
-    for (std::size_t i = 0; i < candidate.size(); ++i) scan.pair_at(i);
-    return scan.score(matcher.query_chars_, matcher.p_, ratios);
-  }
+// Returns the pair measure's similarity of the query and `candidate`.
+double score_by_pair(const JaroWinklerQuery& query, std::string_view candidate) {
+  auto result = jaro_winkler(query.query_text, candidate, query.p, std::nullopt,
+                             query.case_insensitive, std::nullopt);
+  return result ? result.value() : 0.0;
+}
 
-  // Scores two ASCII candidates of 1 to 64 bytes each with their scans interleaved.
-  template <bool kFold>
-  static void two(const JaroWinklerBatch& matcher, std::string_view a, std::string_view b,
-                  double& score_a, double& score_b, const SmallRatios& ratios) {
-    JaroWinklerScan<kFold> scan_a(matcher.masks_.data(), a, matcher.query_chars_);
-    JaroWinklerScan<kFold> scan_b(matcher.masks_.data(), b, matcher.query_chars_);
-    const std::size_t shared = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    for (; i < shared; ++i) {
-      scan_a.step(i);
-      scan_b.step(i);
-    }
-    for (std::size_t k = i; k < a.size(); ++k) scan_a.step(k);
-    for (std::size_t k = i; k < b.size(); ++k) scan_b.step(k);
-    // Few matches against long candidates are paired match by match, else
-    // position by position.
-    const std::size_t walks = std::max(scan_a.matches(), scan_b.matches());
-    if (walks * 4 <= shared) {
-      for (std::size_t k = 0; k < walks; ++k) {
-        scan_a.pair_next();
-        scan_b.pair_next();
-      }
-    } else {
-      for (i = 0; i < shared; ++i) {
-        scan_a.pair_at(i);
-        scan_b.pair_at(i);
-      }
-      for (std::size_t k = i; k < a.size(); ++k) scan_a.pair_at(k);
-      for (std::size_t k = i; k < b.size(); ++k) scan_b.pair_at(k);
-    }
-    score_a = scan_a.score(matcher.query_chars_, matcher.p_, ratios);
-    score_b = scan_b.score(matcher.query_chars_, matcher.p_, ratios);
-  }
+// Returns the similarity of one ASCII candidate of 1 to 64 bytes to a fast query.
+template <bool kFold>
+double score_fast(const JaroWinklerQuery& query, std::string_view candidate,
+                  const SmallRatios& ratios) {
+  JaroWinklerScan<kFold> scan(query.masks.data(), candidate, query.query_chars);
+  for (std::size_t i = 0; i < candidate.size(); ++i) scan.step(i);
+  for (std::size_t i = 0; i < candidate.size(); ++i) scan.pair_at(i);
+  return scan.score(query.query_chars, query.p, ratios);
+}
 
-  // Fills `out` with the similarity of each candidate against a fast query.
-  // Candidates are taken in chunks, and the fast ones of a chunk in order of
-  // length, two at a time: runs of one length make the loops' exits
-  // predictable and pair candidates whose scans end together.
-  template <bool kFold>
-  static void all(const JaroWinklerBatch& matcher, std::span<const std::string_view> candidates,
-                  double* out) {
-    const SmallRatios& ratios = SmallRatios::instance();
-    constexpr std::size_t kChunk = 2048;
-    std::array<std::uint8_t, kChunk> length;  // 0 for a candidate off the fast path
-    std::array<std::uint16_t, kChunk> order;
-    for (std::size_t start = 0; start < candidates.size(); start += kChunk) {
-      const std::size_t count = std::min(kChunk, candidates.size() - start);
-      const std::string_view* chunk = candidates.data() + start;
-      double* chunk_out = out + start;
-      std::array<std::uint16_t, 66> first{};  // where each length's run starts in `order`
-      for (std::size_t k = 0; k < count; ++k) {
-        const std::string_view candidate = chunk[k];
-        const bool fast = !candidate.empty() && candidate.size() <= 64 && is_ascii(candidate);
-        length[k] = static_cast<std::uint8_t>(fast ? candidate.size() : 0);
-        // The query is not empty here, so only an empty candidate scores 0.0 at once.
-        if (!fast) chunk_out[k] = candidate.empty() ? 0.0 : matcher.score_by_pair(candidate);
-        ++first[length[k] + 1];
-      }
-      for (std::size_t n = 1; n < first.size(); ++n) {
-        first[n] = static_cast<std::uint16_t>(first[n] + first[n - 1]);
-      }
-      for (std::size_t k = 0; k < count; ++k) {
-        order[first[length[k]]++] = static_cast<std::uint16_t>(k);
-      }
-      // `first[0]` now ends the run of candidates off the fast path, scored above.
-      std::size_t k = first[0];
-      for (; k + 1 < count; k += 2) {
-        two<kFold>(matcher, chunk[order[k]], chunk[order[k + 1]], chunk_out[order[k]],
-                   chunk_out[order[k + 1]], ratios);
-      }
-      if (k < count) chunk_out[order[k]] = one<kFold>(matcher, chunk[order[k]], ratios);
-    }
+// Returns the similarity of `candidate` to the query: the fast path where it
+// applies, else the pair measure's.
+double score_one(const JaroWinklerQuery& query, std::string_view candidate) {
+  if (query.query_chars == 0) return candidate.empty() ? 1.0 : 0.0;
+  if (candidate.empty()) return 0.0;
+  if (!query.fast || candidate.size() > 64 || !is_ascii(candidate)) {
+    return score_by_pair(query, candidate);
   }
+  const SmallRatios& ratios = SmallRatios::instance();
+  return query.case_insensitive ? score_fast<true>(query, candidate, ratios)
+                                : score_fast<false>(query, candidate, ratios);
+}
 
-  // Fills `out` with the similarity of each candidate, in order.
-  static void fill(const JaroWinklerBatch& matcher, std::span<const std::string_view> candidates,
-                   double* out) {
-    const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();
-    if (kernels != nullptr && matcher.query_chars_ != 0) {
-      // The query's code points as Latin-1 bytes, lower-cased when folding.
-      std::string_view latin1 = matcher.query_folded_;
-      unsigned char bytes[64];
-      if (!matcher.fast_) {
-        std::string lowered;
-        if (matcher.case_insensitive_) append_lowercase(matcher.query_text_, lowered);
-        const std::size_t size =
-            to_latin1(matcher.case_insensitive_ ? lowered : matcher.query_text_, bytes);
-        latin1 = size <= 64 ? std::string_view(reinterpret_cast<const char*>(bytes), size)
-                            : std::string_view();
-      }
-      // A zero byte would match the lanes' padding.
-      if (!latin1.empty() && latin1.find('\0') == std::string_view::npos) {
-        const JaroWinklerLaneQuery query(latin1, matcher.case_insensitive_);
-        score_in_jaro_winkler_lanes(
-            *kernels, query, matcher.p_, candidates, out,
-            [&](std::string_view candidate) { return matcher.score_by_pair(candidate); });
-        return;
-      }
+// Writes the similarities of two ASCII candidates of 1 to 64 bytes each to a
+// fast query into `score_a` and `score_b`, their scans interleaved.
+template <bool kFold>
+void score_fast_two(const JaroWinklerQuery& query, std::string_view a, std::string_view b,
+                double& score_a, double& score_b, const SmallRatios& ratios) {
+  JaroWinklerScan<kFold> scan_a(query.masks.data(), a, query.query_chars);
+  JaroWinklerScan<kFold> scan_b(query.masks.data(), b, query.query_chars);
+  const std::size_t shared = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i < shared; ++i) {
+    scan_a.step(i);
+    scan_b.step(i);
+  }
+  for (std::size_t k = i; k < a.size(); ++k) scan_a.step(k);
+  for (std::size_t k = i; k < b.size(); ++k) scan_b.step(k);
+  // Few matches against long candidates are paired match by match, else
+  // position by position.
+  const std::size_t walks = std::max(scan_a.matches(), scan_b.matches());
+  if (walks * 4 <= shared) {
+    for (std::size_t k = 0; k < walks; ++k) {
+      scan_a.pair_next();
+      scan_b.pair_next();
     }
-    if (!matcher.fast_) {
-      for (std::size_t k = 0; k < candidates.size(); ++k) {
-        out[k] = matcher.similarity(candidates[k]);
-      }
-    } else if (matcher.case_insensitive_) {
-      all<true>(matcher, candidates, out);
-    } else {
-      all<false>(matcher, candidates, out);
+  } else {
+    for (i = 0; i < shared; ++i) {
+      scan_a.pair_at(i);
+      scan_b.pair_at(i);
+    }
+    for (std::size_t k = i; k < a.size(); ++k) scan_a.pair_at(k);
+    for (std::size_t k = i; k < b.size(); ++k) scan_b.pair_at(k);
+  }
+  score_a = scan_a.score(query.query_chars, query.p, ratios);
+  score_b = scan_b.score(query.query_chars, query.p, ratios);
+}
+
+// Fills `out` with the similarity of each candidate against a fast query.
+// Candidates are taken in chunks, and the fast ones of a chunk in order of
+// length, two at a time: runs of one length make the loops' exits
+// predictable and pair candidates whose scans end together.
+template <bool kFold>
+void score_fast_sorted(const JaroWinklerQuery& query,
+                       std::span<const std::string_view> candidates, double* out) {
+  const SmallRatios& ratios = SmallRatios::instance();
+  constexpr std::size_t kChunk = 2048;
+  std::array<std::uint8_t, kChunk> length;  // 0 for a candidate off the fast path
+  std::array<std::uint16_t, kChunk> order;
+  for (std::size_t start = 0; start < candidates.size(); start += kChunk) {
+    const std::size_t count = std::min(kChunk, candidates.size() - start);
+    const std::string_view* chunk = candidates.data() + start;
+    double* chunk_out = out + start;
+    std::array<std::uint16_t, 66> first{};  // where each length's run starts in `order`
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::string_view candidate = chunk[k];
+      const bool fast = !candidate.empty() && candidate.size() <= 64 && is_ascii(candidate);
+      length[k] = static_cast<std::uint8_t>(fast ? candidate.size() : 0);
+      // The query is not empty here, so only an empty candidate scores 0.0 at once.
+      if (!fast) chunk_out[k] = candidate.empty() ? 0.0 : score_by_pair(query, candidate);
+      ++first[length[k] + 1];
+    }
+    for (std::size_t n = 1; n < first.size(); ++n) {
+      first[n] = static_cast<std::uint16_t>(first[n] + first[n - 1]);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      order[first[length[k]]++] = static_cast<std::uint16_t>(k);
+    }
+    // `first[0]` now ends the run of candidates off the fast path, scored above.
+    std::size_t k = first[0];
+    for (; k + 1 < count; k += 2) {
+      score_fast_two<kFold>(query, chunk[order[k]], chunk[order[k + 1]], chunk_out[order[k]],
+                 chunk_out[order[k + 1]], ratios);
+    }
+    if (k < count) chunk_out[order[k]] = score_fast<kFold>(query, chunk[order[k]], ratios);
+  }
+}
+
+// Fills `out` with the similarity of each candidate, in order: in the lanes
+// where this CPU has them and the query is 1 to 64 Latin-1 code points (after
+// lower-casing, when folding) with no zero byte, else one or two at a time.
+void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> candidates,
+               double* out) {
+  const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();
+  if (kernels != nullptr && query.query_chars != 0) {
+    // The query's code points as Latin-1 bytes, lower-cased when folding.
+    std::string_view latin1 = query.query_folded;
+    unsigned char bytes[64];
+    if (!query.fast) {
+      std::string lowered;
+      if (query.case_insensitive) append_lowercase(query.query_text, lowered);
+      const std::size_t size =
+          to_latin1(query.case_insensitive ? lowered : query.query_text, bytes);
+      latin1 = size <= 64 ? std::string_view(reinterpret_cast<const char*>(bytes), size)
+                          : std::string_view();
+    }
+    // A zero byte would match the lanes' padding.
+    if (!latin1.empty() && latin1.find('\0') == std::string_view::npos) {
+      const JaroWinklerLaneQuery lanes(latin1, query.case_insensitive);
+      score_in_jaro_winkler_lanes(
+          *kernels, lanes, query.p, candidates, out,
+          [&](std::string_view candidate) { return score_by_pair(query, candidate); });
+      return;
     }
   }
-};
+  if (!query.fast) {
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      out[k] = score_one(query, candidates[k]);
+    }
+  } else if (query.case_insensitive) {
+    score_fast_sorted<true>(query, candidates, out);
+  } else {
+    score_fast_sorted<false>(query, candidates, out);
+  }
+}
 
 }  // namespace detail
 
+JaroWinklerQuery::JaroWinklerQuery(std::string_view query, double p_in,
+                                   bool case_insensitive_in)
+    : query_text(query), p(p_in), case_insensitive(case_insensitive_in) {
+  if (!detail::is_ascii(query)) {
+    query_chars = detail::count_chars(query);
+    return;
+  }
+  query_chars = query.size();
+  if (query.empty() || query.size() > 64) return;
+  query_folded = query;
+  if (case_insensitive) detail::lowercase_ascii(query, query_folded.data());
+  detail::set_position_bits(masks.data(), query_folded);
+  fast = true;
+}
+
 Result<JaroWinklerBatch> JaroWinklerBatch::create(std::string_view query, std::optional<double> p,
                                                   std::optional<bool> case_insensitive) {
-  JaroWinklerBatch matcher;
-  if (auto error = detail::check_prefix_scale(p, matcher.p_)) return *error;
-  matcher.case_insensitive_ = case_insensitive.value_or(false);
-  if (!detail::is_ascii(query)) {
-    matcher.query_chars_ = detail::count_chars(query);
-  } else {
-    matcher.query_chars_ = query.size();
-    if (!query.empty() && query.size() <= 64) {
-      matcher.query_folded_.resize(query.size());
-      for (std::size_t j = 0; j < query.size(); ++j) {
-        const auto byte = static_cast<unsigned char>(
-            matcher.case_insensitive_ ? fold_byte<true>(query[j]) : fold_byte<false>(query[j]));
-        matcher.query_folded_[j] = static_cast<char>(byte);
-        matcher.masks_[byte] |= std::uint64_t{1} << j;
-      }
-      matcher.fast_ = true;
-    }
-  }
-  matcher.query_text_ = query;
-  return matcher;
+  double checked = 0.1;
+  if (auto error = detail::check_prefix_scale(p, checked)) return *error;
+  return JaroWinklerBatch(JaroWinklerQuery(query, checked, case_insensitive.value_or(false)));
 }
 
 double JaroWinklerBatch::similarity(std::string_view candidate) const {
-  if (query_chars_ == 0) return candidate.empty() ? 1.0 : 0.0;
-  if (candidate.empty()) return 0.0;
-  if (!fast_ || candidate.size() > 64 || !detail::is_ascii(candidate)) {
-    return score_by_pair(candidate);
-  }
-  const detail::SmallRatios& ratios = detail::SmallRatios::instance();
-  return case_insensitive_ ? detail::JaroWinklerBatchScorer::one<true>(*this, candidate, ratios)
-                           : detail::JaroWinklerBatchScorer::one<false>(*this, candidate, ratios);
-}
-
-double JaroWinklerBatch::score_by_pair(std::string_view candidate) const {
-  auto result =
-      jaro_winkler(query_text_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
-  return result ? result.value() : 0.0;
+  return detail::score_one(query_, candidate);
 }
 
 Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
@@ -299,7 +307,7 @@ Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
   auto matcher = JaroWinklerBatch::create(query, p, case_insensitive);
   if (!matcher) return matcher.error();
   std::vector<double> similarities(candidates.size());
-  detail::JaroWinklerBatchScorer::fill(matcher.value(), candidates, similarities.data());
+  detail::score_all(matcher.value().query(), candidates, similarities.data());
   return similarities;
 }
 

@@ -4,6 +4,7 @@
 
 #include "distance_batch.h"
 #include "levenshtein_scan.h"
+#include "pattern_masks.h"  // set_position_bits
 #include "quillmatch_core/levenshtein_bp.h"
 #include "utf8.h"
 
@@ -17,17 +18,14 @@ BatchQuery::BatchQuery(std::string_view query, std::optional<bool> case_insensit
   }
   query_chars = query.size();
   if (query_chars == 0 || query_chars > 64) return;
-  for (std::size_t i = 0; i < query.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(query[i]);
-    const std::uint64_t bit = std::uint64_t{1} << i;
-    if (case_insensitive) {
-      // A letter sets its bit under both case forms; other bytes under one.
-      const bool upper = byte >= 'A' && byte <= 'Z';
-      const bool lower = byte >= 'a' && byte <= 'z';
-      masks[upper ? byte + 32 : byte] |= bit;
-      masks[lower ? byte - 32 : byte] |= bit;
-    } else {
-      masks[byte] |= bit;
+  detail::set_position_bits(masks.data(), query);
+  if (case_insensitive) {
+    // A letter also sets its bit under its other case form; other bytes keep one.
+    for (std::size_t i = 0; i < query.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(query[i]);
+      if (static_cast<unsigned>((byte | 0x20) - 'a') < 26u) {
+        masks[byte ^ 0x20] |= std::uint64_t{1} << i;
+      }
     }
   }
   last_bit = std::uint64_t{1} << (query_chars - 1);

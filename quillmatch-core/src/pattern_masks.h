@@ -22,11 +22,19 @@
 
 namespace quillmatch_core::detail {
 
+// Sets bit i of `table[b]` for each byte b at position i of `pattern` (1 to
+// 64 bytes; `table` is indexed by every byte the pattern holds).
+inline void set_position_bits(std::uint64_t* table, std::string_view pattern) {
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    table[static_cast<unsigned char>(pattern[i])] |= std::uint64_t{1} << i;
+  }
+}
+
 // Masks of an ASCII pattern of 1 to 64 bytes, indexed by byte.
 struct ByteMasks {
   explicit ByteMasks(std::string_view pattern) {
     std::memset(table, 0, sizeof table);
-    set_bits(pattern);
+    set_position_bits(table, pattern);
   }
 
   // Masks for scanning the ASCII `text` only: just the entries that the
@@ -40,7 +48,7 @@ struct ByteMasks {
     } else {
       std::memset(table, 0, 128 * sizeof table[0]);
     }
-    set_bits(pattern);
+    set_position_bits(table, pattern);
   }
   std::uint64_t get(unsigned char byte) const { return table[byte]; }
 
@@ -48,12 +56,6 @@ struct ByteMasks {
 
  private:
   static constexpr std::size_t kClearEachLimit = 96;
-
-  void set_bits(std::string_view pattern) {
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-      table[static_cast<unsigned char>(pattern[i])] |= std::uint64_t{1} << i;
-    }
-  }
 };
 
 // Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map of

@@ -96,8 +96,7 @@ void lowercase_ascii(std::string_view text, char* out) {
     std::memcpy(out + pos, &word, w);
   }
   for (; pos < n; ++pos) {
-    const unsigned char byte = p[pos];
-    out[pos] = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
+    out[pos] = static_cast<char>(lowercase_ascii_byte(p[pos]));
   }
 }
 

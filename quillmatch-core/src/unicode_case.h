@@ -15,6 +15,12 @@ namespace quillmatch_core::detail {
 // ASCII runs are lower-cased a machine word at a time, with no table lookups.
 void append_lowercase(std::string_view text, std::string& out);
 
+// Returns the ASCII byte `byte` lower-cased: 'A' to 'Z' gain 0x20, every
+// other byte is left as it is. One comparison and a select.
+constexpr unsigned char lowercase_ascii_byte(unsigned char byte) {
+  return static_cast<unsigned char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
+}
+
 // Writes the lower-cased form of the ASCII `text` (every byte below 0x80) to
 // `out`, which has room for `text.size()` bytes: a machine word at a time,
 // no table lookups. The same bytes as `append_lowercase` gives.

@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "batch_lanes.h"
+#include "damerau_scan.h"
 #include "jaro_winkler_lanes.h"
+#include "lane_schedule.h"
+#include "levenshtein_scan.h"
 #include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/jaro_winkler_batch.h"
@@ -28,20 +30,9 @@ struct KernelSet {
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-template <bool kDamerau>
-LaneKernels kernels_avx2() {
-  return {{scan_lanes_avx2<std::uint8_t, kDamerau>, scan_lanes_avx2<std::uint16_t, kDamerau>,
-           scan_lanes_avx2<std::uint32_t, kDamerau>, scan_lanes_avx2<std::uint64_t, kDamerau>}};
-}
-template <bool kDamerau>
-LaneKernels kernels_sse2() {
-  return {{scan_lanes_sse2<std::uint8_t, kDamerau>, scan_lanes_sse2<std::uint16_t, kDamerau>,
-           scan_lanes_sse2<std::uint32_t, kDamerau>, scan_lanes_sse2<std::uint64_t, kDamerau>}};
-}
-
 std::vector<KernelSet> kernel_sets() {
-  return {{"avx2", "avx2", kernels_avx2<false>(), kernels_avx2<true>()},
-          {"sse2", "sse2", kernels_sse2<false>(), kernels_sse2<true>()}};
+  return {{"avx2", "avx2", kLaneKernelsAvx2<LevenshteinScan>, kLaneKernelsAvx2<DamerauScan>},
+          {"sse2", "sse2", kLaneKernelsSse2<LevenshteinScan>, kLaneKernelsSse2<DamerauScan>}};
 }
 #else
 std::vector<KernelSet> kernel_sets() { return {}; }

@@ -9,15 +9,31 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quillmatch_core/common.h"
 
 namespace quillmatch_core {
 
-namespace detail {
-struct JaroWinklerBatchScorer;
-}  // namespace detail
+// What a Jaro-Winkler batch computes once per query: for an ASCII query of 1
+// to 64 bytes, its ASCII-folded bytes and a 128-entry table of their position
+// masks. Immutable once built.
+struct JaroWinklerQuery {
+  // The table of `query` with the checked prefix scale `p`.
+  JaroWinklerQuery(std::string_view query, double p, bool case_insensitive);
+
+  // A fast query's bytes, 'A' to 'Z' lower-cased when `case_insensitive`,
+  // else empty: the Latin-1 text of the lane query, which the one-candidate
+  // scan does without (it reads only `masks`).
+  std::string query_folded;
+  std::string query_text;                 // the query as given
+  std::array<std::uint64_t, 128> masks{};  // all zero unless `fast`
+  std::size_t query_chars = 0;            // code points of the query
+  double p = 0.1;
+  bool fast = false;  // ASCII query of 1 to 64 bytes
+  bool case_insensitive = false;
+};
 
 // Scores candidates against one query with the similarity of `jaro_winkler`
 // (no limit, no cut-off). The prefix scale is checked once, when built.
@@ -33,21 +49,13 @@ class JaroWinklerBatch {
   // use. Read-only: may be shared by threads.
   double similarity(std::string_view candidate) const;
 
+  // The query table built by `create`.
+  const JaroWinklerQuery& query() const { return query_; }
+
  private:
-  friend struct detail::JaroWinklerBatchScorer;  // the fast path, one or two at a time
+  explicit JaroWinklerBatch(JaroWinklerQuery query) : query_(std::move(query)) {}
 
-  JaroWinklerBatch() = default;
-
-  // Returns the pair measure's similarity of the query and `candidate`.
-  double score_by_pair(std::string_view candidate) const;
-
-  std::string query_folded_;  // ASCII-lower-cased query bytes when fast
-  std::string query_text_;    // the query as given
-  std::array<std::uint64_t, 128> masks_{};
-  std::size_t query_chars_ = 0;
-  double p_ = 0.1;
-  bool fast_ = false;
-  bool case_insensitive_ = false;
+  JaroWinklerQuery query_;
 };
 
 // Returns the similarity of `query` and each candidate, in order, or

@@ -1,0 +1,80 @@
+// Scheduling for the lane scans of the distance batches: the choice of the
+// kernels this CPU runs, and the dealing of candidates into groups by byte
+// length, one group per lane width, each scored when full.
+#ifndef QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
+#define QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
+
+#include <bit>  // std::countr_zero
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "batch_lanes.h"
+
+namespace quillmatch_core::detail {
+
+#if defined(__x86_64__) || defined(__i386__)
+// Returns the widest lane scans of `Scan` that this CPU runs (AVX2 with
+// POPCNT, else SSE2), or null when it runs neither or is not x86. Decided
+// once, on first use.
+template <typename Scan>
+const LaneKernels* lane_kernels() {
+  static const LaneKernels* const chosen = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) {
+      return &kLaneKernelsAvx2<Scan>;
+    }
+    if (__builtin_cpu_supports("sse2")) return &kLaneKernelsSse2<Scan>;
+    return static_cast<const LaneKernels*>(nullptr);
+  }();
+  return chosen;
+}
+#else
+template <typename Scan>
+const LaneKernels* lane_kernels() {
+  return nullptr;
+}
+#endif
+
+// Scores every candidate against `query` into `out` (sized to match):
+// candidates of 1 to 64 bytes whose code points are all below 256 in groups
+// of lanes by byte length, all others through `one`, the matcher's
+// one-at-a-time distance. The lanes themselves find the candidates that are
+// not ASCII, which skips a separate test of each.
+template <typename One>
+void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
+                    std::span<const std::string_view> candidates, std::size_t* out, One one) {
+  constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
+                                         kGroupBytes / 8};
+  std::size_t pending[4][kGroupBytes];
+  std::size_t filled[4] = {0, 0, 0, 0};
+  const auto flush = [&](std::size_t width) {
+    std::uint64_t void_lanes =
+        kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
+    for (; void_lanes != 0; void_lanes &= void_lanes - 1) {
+      const std::size_t index = pending[width][std::countr_zero(void_lanes)];
+      out[index] = one(candidates[index]);
+    }
+    filled[width] = 0;
+  };
+  for (std::size_t index = 0; index < candidates.size(); ++index) {
+    const std::size_t len = candidates[index].size();
+    if (len - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
+      out[index] = one(candidates[index]);
+      continue;
+    }
+    // Lengths of English words straddle the first border at random, so the
+    // lane width is computed rather than branched on.
+    const std::size_t width = std::size_t{len > 8} + (len > 16) + (len > 32);
+    pending[width][filled[width]++] = index;
+    if (filled[width] == kCapacity[width]) flush(width);
+  }
+  for (std::size_t width = 0; width < 4; ++width) {
+    if (filled[width] != 0) flush(width);
+  }
+}
+
+}  // namespace quillmatch_core::detail
+
+#endif  // QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
