@@ -73,8 +73,7 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     distance = scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text),
                                                word_text);
   } else if (word_m <= 64) {
-    char32_t pattern[64];
-    const CodePointMasks masks(decode_short(word_pattern, pattern));
+    const CodePointMasks masks(word_pattern, word_m);
     typename Scan::Word state(word_m);
     scan_code_points(state, masks, word_text);
     distance = state.score();

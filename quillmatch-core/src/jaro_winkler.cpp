@@ -1,9 +1,9 @@
-// Jaro-Winkler similarity on four paths that give the same double: ASCII
-// strings of up to 16 bytes with flag bits, ASCII strings of up to 64 bytes
-// with a table of position masks, code points of two strings of at most 64
-// characters in stack arrays with flags as bits, and longer strings, which
-// find each match in per-code-point rows of position words, a few word
-// operations per character instead of a scan of its window.
+// Jaro-Winkler similarity on three paths that give the same double: ASCII
+// strings of up to 64 bytes with a table of position masks, code points of
+// two strings of at most 64 characters in stack arrays with flags as bits,
+// and longer strings, which find each match in per-code-point rows of
+// position words, a few word operations per character instead of a scan of
+// its window.
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min
@@ -20,6 +20,9 @@
 
 namespace quillmatch_core {
 namespace {
+
+// ASCII pairs of up to this many bytes in all clear only their own masks.
+constexpr std::size_t kClearEachLimit = 64;
 
 // Matched positions and mismatched pairs of two strings.
 struct Matching {
@@ -42,8 +45,8 @@ std::size_t count_mismatched(const Text& s1, const Text& s2, std::uint64_t f1, s
   return mismatched;
 }
 
-// Both of at most 64 characters (bytes when ASCII, the longer at most 16):
-// the greedy window search as defined, with flags as bits.
+// Both of at most 64 code points: the greedy window search as defined, with
+// flags as bits.
 template <typename Text>
 Matching match_short(const Text& s1, const Text& s2) {
   const std::size_t n2 = s2.size();
@@ -66,10 +69,17 @@ Matching match_short(const Text& s1, const Text& s2) {
 }
 
 // Both ASCII of up to 64 bytes: position masks of s2 and a sliding window,
-// taking the lowest free match in the window for each byte of s1.
+// taking the lowest free match in the window for each byte of s1. Only the
+// masks of s1's bytes are read, so a short pair clears just the entries of
+// its own bytes (a few stores instead of 1 KiB); others clear the table.
 Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
   std::uint64_t masks[128];
-  std::memset(masks, 0, sizeof masks);
+  if (s1.size() + s2.size() <= kClearEachLimit) {
+    for (unsigned char byte : s1) masks[byte] = 0;
+    for (unsigned char byte : s2) masks[byte] = 0;
+  } else {
+    std::memset(masks, 0, sizeof masks);
+  }
   for (std::size_t j = 0; j < s2.size(); ++j) {
     masks[static_cast<unsigned char>(s2[j])] |= std::uint64_t{1} << j;
   }
@@ -169,8 +179,7 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
   Matching matching;
   std::size_t prefix;
   if (pair.ascii && n1 <= 64 && n2 <= 64) {
-    matching = std::max(n1, n2) <= 16 ? match_short(pair.text_1, pair.text_2)
-                                      : match_mask_bytes(pair.text_1, pair.text_2);
+    matching = match_mask_bytes(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
   } else if (n1 <= 64 && n2 <= 64) {
     char32_t storage_1[64];

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "quillmatch_core/common.h"
+#include "utf8.h"
 
 namespace quillmatch_core::detail {
 
@@ -70,30 +71,19 @@ class CodePointMasks {
   explicit CodePointMasks(std::span<const char32_t> pattern) {
     std::size_t wide = 0;
     for (char32_t c : pattern) wide += c >= 256;
-    if (wide > 0) {
-      shift_ = 31;
-      while ((std::size_t{1} << (32 - shift_)) < 2 * wide) --shift_;
-      std::memset(keys_, 0, (std::size_t{1} << (32 - shift_)) * sizeof keys_[0]);
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-      const char32_t c = pattern[i];
-      const std::uint64_t bit = std::uint64_t{1} << i;
-      if (c < 256) {
-        const std::uint64_t flag = std::uint64_t{1} << (c % 64);
-        if ((written_[c / 64] & flag) == 0) {
-          written_[c / 64] |= flag;
-          table_[c] = 0;
-        }
-        table_[c] |= bit;
-        continue;
-      }
-      std::size_t at = slot(c);
-      while (keys_[at] != 0 && keys_[at] != c) at = next(at);
-      if (keys_[at] == 0) {
-        keys_[at] = c;
-        masks_[at] = 0;
-      }
-      masks_[at] |= bit;
+    size_map(wide);
+    for (std::size_t i = 0; i < pattern.size(); ++i) add(pattern[i], std::uint64_t{1} << i);
+  }
+
+  // Masks of the UTF-8 `pattern` of `m` code points (1 to 64), decoded as
+  // they are set. A code point from 256 holds at least one continuation
+  // byte, so the bytes beyond one per character bound their number.
+  CodePointMasks(std::string_view pattern, std::size_t m) {
+    size_map(std::min(m, pattern.size() - m));
+    std::size_t pos = 0;
+    skip_stray(pattern, pos);
+    for (std::uint64_t bit = 1; pos < pattern.size() && bit != 0; bit <<= 1) {
+      add(decode_next(pattern, pos), bit);
     }
   }
 
@@ -107,6 +97,34 @@ class CodePointMasks {
   }
 
  private:
+  // Sizes the map for up to `wide` code points from 256, all slots free.
+  void size_map(std::size_t wide) {
+    if (wide == 0) return;
+    shift_ = 31;
+    while ((std::size_t{1} << (32 - shift_)) < 2 * wide) --shift_;
+    std::memset(keys_, 0, (std::size_t{1} << (32 - shift_)) * sizeof keys_[0]);
+  }
+
+  // Adds `bit` to the mask of `c`.
+  void add(char32_t c, std::uint64_t bit) {
+    if (c < 256) {
+      const std::uint64_t flag = std::uint64_t{1} << (c % 64);
+      if ((written_[c / 64] & flag) == 0) {
+        written_[c / 64] |= flag;
+        table_[c] = 0;
+      }
+      table_[c] |= bit;
+      return;
+    }
+    std::size_t at = slot(c);
+    while (keys_[at] != 0 && keys_[at] != c) at = next(at);
+    if (keys_[at] == 0) {
+      keys_[at] = c;
+      masks_[at] = 0;
+    }
+    masks_[at] |= bit;
+  }
+
   // Fibonacci hashing: the top bits of the product pick the slot.
   std::size_t slot(char32_t c) const {
     return static_cast<std::uint32_t>(static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift_;
