@@ -97,6 +97,11 @@ struct JaroWinklerLaneQuery {
       }
       text_class[j] = class_of[b];
     }
+    for (std::size_t size = 1; size <= 64; ++size) {
+      const std::size_t d = match_distance(length, size);
+      window_of[size] = (std::uint64_t{2} << d) - 1;
+      reach_of[size] = static_cast<std::uint8_t>(d);
+    }
   }
 
   std::array<std::uint8_t, 64> class_byte{};  // the byte of each class
@@ -104,6 +109,10 @@ struct JaroWinklerLaneQuery {
   std::size_t length;       // query characters, 1 to 64
   std::size_t classes = 0;  // distinct query bytes
   bool fold;
+  // By candidate length (0 for an idle lane): the window at the first query
+  // position, low d + 1 bits (d at most 31), and the match distance d.
+  std::array<std::uint64_t, 65> window_of{};
+  std::array<std::uint8_t, 65> reach_of{};
 };
 
 // One candidate of a group: its 1 to 64 bytes (UTF-8, or Latin-1 code
@@ -137,7 +146,6 @@ template <typename T>
   using Bytes = LaneVector<std::uint8_t>::type;
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
-  constexpr std::size_t kBits = 8 * sizeof(T);
   if constexpr (kWidth <= 16) {
     for (std::size_t k = 0; k < count; ++k) {
       const auto row = candidate_row<kWidth / 8>(group[k].text, group[k].size);
@@ -190,11 +198,9 @@ template <typename T>
   }
   for (std::size_t k = 0; k < kLanes; ++k) {
     const std::size_t size = k < count ? chars[k] : 0;
-    const std::size_t d = match_distance(query.length, size);
-    window[k] = size == 0 ? T{0}
-                : d + 1 >= kBits ? static_cast<T>(~T{0})
-                                 : static_cast<T>((T{1} << (d + 1)) - 1);
-    reach[k] = static_cast<T>(d);
+    // A window wider than the lane is cut to the lane's bits.
+    window[k] = static_cast<T>(query.window_of[size]);
+    reach[k] = static_cast<T>(query.reach_of[size]);
   }
   if (query.fold) {
     // Lower-casing a Latin-1 letter adds 0x20: 'A' to 'Z', and U+00C0 to
