@@ -52,6 +52,33 @@ inline std::size_t to_latin1(std::string_view text, unsigned char* out) {
   return n;
 }
 
+// Writes the `n` (at most 64) bytes at `from` to `to` as Latin-1 bytes when
+// they are the UTF-8 of code points all below 256, and returns the number of
+// code points; returns 65 otherwise. Such UTF-8 holds only ASCII bytes and the
+// lead bytes 0xC2 and 0xC3, each followed by one continuation byte. A few
+// operations per byte, none of them a branch on the byte: accents fall at
+// random. `to` may be `from`: no byte is written ahead of the one read.
+inline std::size_t latin1_lane(const unsigned char* from, std::size_t n, unsigned char* to) {
+  std::size_t j = 0;
+  unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
+  unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
+  unsigned bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned b = from[i];
+    const unsigned lead = (b & 0xFE) == 0xC2;
+    const unsigned continuation = (b & 0xC0) == 0x80;
+    // A continuation byte must follow a lead byte and nothing else may; no
+    // other byte from 0xC0 may appear.
+    bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
+    // A lead byte's slot is taken over by its continuation byte.
+    to[j] = static_cast<unsigned char>(b + offset);
+    j += lead ^ 1;
+    offset = lead * ((b & 1) << 6);
+    after_lead = lead;
+  }
+  return (bad | after_lead) != 0 ? 65 : j;
+}
+
 // The query seen as a text of character classes: each distinct query byte
 // (its lower-cased Latin-1 code point when folding) is one class.
 struct JaroWinklerLaneQuery {
@@ -70,6 +97,11 @@ struct JaroWinklerLaneQuery {
       }
       text_class[j] = class_of[b];
     }
+    for (std::size_t size = 1; size <= 64; ++size) {
+      const std::size_t d = match_distance(length, size);
+      window_of[size] = (std::uint64_t{2} << d) - 1;
+      reach_of[size] = static_cast<std::uint8_t>(d);
+    }
   }
 
   std::array<std::uint8_t, 64> class_byte{};  // the byte of each class
@@ -77,13 +109,17 @@ struct JaroWinklerLaneQuery {
   std::size_t length;       // query characters, 1 to 64
   std::size_t classes = 0;  // distinct query bytes
   bool fold;
+  // By candidate length (0 for an idle lane): the window at the first query
+  // position, low d + 1 bits (d at most 31), and the match distance d.
+  std::array<std::uint64_t, 65> window_of{};
+  std::array<std::uint8_t, 65> reach_of{};
 };
 
-// One candidate of a group: its bytes (Latin-1 code points) and where its
-// similarity goes.
+// One candidate of a group: its 1 to 64 bytes (UTF-8, or Latin-1 code
+// points for the lanes the caller marks so) and where its similarity goes.
 struct LaneCandidate {
   const char* text;
-  std::size_t size;  // 1 to 64, characters and bytes alike
+  std::size_t size;
   std::size_t index;
 };
 
@@ -92,22 +128,24 @@ struct LaneCounts {
   std::uint8_t matches[kGroupBytes];
   std::uint8_t mismatched[kGroupBytes];  // matched pairs whose characters differ
   std::uint8_t prefix[kGroupBytes];      // bit k: position k agrees, k below min(4, Nq)
+  std::uint8_t chars[kGroupBytes];       // the candidate's characters
 };
 
 // Fills `rows` with the group's candidates (zero-padded: the query holds no
-// zero byte, so the padding matches nothing), their letters lower-cased when
-// the query folds, and each lane's window at the first query position and
-// match distance (window 0 for idle lanes).
-// Returns the lanes (bit k for lane k) whose bytes include one of 0x80 or
-// above.
+// zero byte, so the padding matches nothing) as Latin-1 bytes, their letters
+// lower-cased when the query folds, `chars` with their lengths, and each
+// lane's window at the first query position and match distance (window 0
+// for idle lanes). The lanes in `latin1` hold Latin-1 bytes already; the
+// others are UTF-8, rewritten in place when they hold a byte of 0x80 or
+// above. Returns the lanes whose candidate holds a code point from 256 or
+// malformed UTF-8: their counts are void.
 template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
-    unsigned char* rows, T* window, T* reach) {
+    std::uint64_t latin1, unsigned char* rows, T* window, T* reach, std::uint8_t* chars) {
   using Bytes = LaneVector<std::uint8_t>::type;
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
-  constexpr std::size_t kBits = 8 * sizeof(T);
   if constexpr (kWidth <= 16) {
     for (std::size_t k = 0; k < count; ++k) {
       const auto row = candidate_row<kWidth / 8>(group[k].text, group[k].size);
@@ -120,14 +158,7 @@ template <typename T>
       copy_candidate<kWidth>(rows + k * kWidth, group[k].text, group[k].size);
     }
   }
-  for (std::size_t k = 0; k < kLanes; ++k) {
-    const std::size_t size = k < count ? group[k].size : 0;
-    const std::size_t d = match_distance(query.length, size);
-    window[k] = size == 0 ? T{0}
-                : d + 1 >= kBits ? static_cast<T>(~T{0})
-                                 : static_cast<T>((T{1} << (d + 1)) - 1);
-    reach[k] = static_cast<T>(d);
-  }
+  for (std::size_t k = 0; k < count; ++k) chars[k] = static_cast<std::uint8_t>(group[k].size);
 
   Bytes high = {};
   for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
@@ -151,6 +182,26 @@ template <typename T>
       if ((lane & 0x8080808080808080) != 0) wide |= std::uint64_t{1} << k;
     }
   }
+  std::uint64_t not_latin1 = 0;
+  for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
+    const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
+    unsigned char* row = rows + k * kWidth;
+    const std::size_t size = group[k].size;
+    const std::size_t n =
+        latin1_lane(reinterpret_cast<const unsigned char*>(group[k].text), size, row);
+    if (n > 64) {
+      not_latin1 |= std::uint64_t{1} << k;
+    } else {
+      std::memset(row + n, 0, size - n);
+      chars[k] = static_cast<std::uint8_t>(n);
+    }
+  }
+  for (std::size_t k = 0; k < kLanes; ++k) {
+    const std::size_t size = k < count ? chars[k] : 0;
+    // A window wider than the lane is cut to the lane's bits.
+    window[k] = static_cast<T>(query.window_of[size]);
+    reach[k] = static_cast<T>(query.reach_of[size]);
+  }
   if (query.fold) {
     // Lower-casing a Latin-1 letter adds 0x20: 'A' to 'Z', and U+00C0 to
     // U+00DE but for U+00D7 (the multiplication sign).
@@ -162,7 +213,7 @@ template <typename T>
       std::memcpy(rows + at, &r, sizeof r);
     }
   }
-  return wide;
+  return not_latin1;
 }
 
 // Matches every lane of a group against the query, whose per-class position
@@ -251,23 +302,25 @@ template <typename T>
 }
 
 // Matches up to 64 / sizeof(T) candidates of more than 4 * sizeof(T)
-// characters (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T)
-// against the query, writing their counts to `out`. Returns the lanes whose
-// bytes hold one of 0x80 or above (their counts are void unless the caller
-// put Latin-1 bytes there). Costs one comparison per class and vector of row
+// bytes (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T) against
+// the query, writing their counts to `out`; the lanes in `latin1` hold
+// Latin-1 bytes, the others UTF-8. Returns the lanes whose candidate holds a
+// code point from 256 or malformed UTF-8 (their counts are void). Costs one comparison per class and vector of row
 // bytes for the masks, then two passes of vector steps per query position,
 // for the whole group.
 #if defined(__x86_64__) || defined(__i386__)
 template <typename T>
 __attribute__((target("avx2"))) std::uint64_t match_lanes_avx2(const JaroWinklerLaneQuery& query,
                                                                const LaneCandidate* group,
-                                                               std::size_t count, LaneCounts& out) {
+                                                               std::size_t count,
+                                                               std::uint64_t latin1,
+                                                               LaneCounts& out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T window[kLanes], reach[kLanes];
   alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
-  const std::uint64_t wide =
-      gather_jaro_winkler_rows(query, group, count, rows, window, reach);
+  const std::uint64_t void_lanes =
+      gather_jaro_winkler_rows(query, group, count, latin1, rows, window, reach, out.chars);
   for (std::size_t c = 0; c < query.classes; ++c) {
     const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
     for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
@@ -277,19 +330,21 @@ __attribute__((target("avx2"))) std::uint64_t match_lanes_avx2(const JaroWinkler
     }
   }
   match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
-  return wide;
+  return void_lanes;
 }
 
 template <typename T>
 __attribute__((target("sse2"))) std::uint64_t match_lanes_sse2(const JaroWinklerLaneQuery& query,
                                                                const LaneCandidate* group,
-                                                               std::size_t count, LaneCounts& out) {
+                                                               std::size_t count,
+                                                               std::uint64_t latin1,
+                                                               LaneCounts& out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T window[kLanes], reach[kLanes];
   alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
-  const std::uint64_t wide =
-      gather_jaro_winkler_rows(query, group, count, rows, window, reach);
+  const std::uint64_t void_lanes =
+      gather_jaro_winkler_rows(query, group, count, latin1, rows, window, reach, out.chars);
   for (std::size_t c = 0; c < query.classes; ++c) {
     const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
     for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
@@ -299,14 +354,14 @@ __attribute__((target("sse2"))) std::uint64_t match_lanes_sse2(const JaroWinkler
     }
   }
   match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
-  return wide;
+  return void_lanes;
 }
 #endif
 
 // The lane matchers for each lane width, compiled for one instruction set.
 struct JaroWinklerLaneKernels {
   using Kernel = std::uint64_t (*)(const JaroWinklerLaneQuery&, const LaneCandidate*, std::size_t,
-                                   LaneCounts&);
+                                   std::uint64_t, LaneCounts&);
   Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
 };
 
@@ -334,9 +389,10 @@ inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() { return nullpt
 
 // Scores every candidate against a query that has lanes into `out` (sized to
 // match): candidates of 1 to 64 characters below 256 in groups of lanes by
-// length, the others through `one`. ASCII candidates go to the lanes as they
-// are; the lanes find the others, whose Latin-1 form, when they have one, is
-// queued again. `p` is the checked prefix scale.
+// length, the others through `one`. Candidates of up to 64 bytes go to the
+// lanes as they are, which read the UTF-8 of those that are not ASCII; longer
+// ones are queued in their Latin-1 form when they have one. `p` is the
+// checked prefix scale.
 template <typename One>
 void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
                                  const JaroWinklerLaneQuery& query, double p,
@@ -355,72 +411,57 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
     return std::size_t{size > 8} + (size > 16) + (size > 32);
   };
 
-  const auto flush = [&](std::size_t width, auto& recode) -> void {
+  const auto flush = [&](std::size_t width) {
     LaneCounts counts;
     const std::size_t count = filled[width];
-    const std::uint64_t wide = kernels.by_width[width](query, pending[width], count, counts);
-    std::uint64_t redo = wide & ~recoded[width];
+    const std::uint64_t void_lanes =
+        kernels.by_width[width](query, pending[width], count, recoded[width], counts);
     for (std::size_t k = 0; k < count; ++k) {
-      if ((redo >> k) & 1) continue;
       const LaneCandidate& c = pending[width][k];
+      if ((void_lanes >> k) & 1) {
+        out[c.index] = one(candidates[c.index]);
+        continue;
+      }
       const std::size_t m = counts.matches[k];
       // Bits beyond the candidate are clear: the prefix stops there.
       const auto prefix = static_cast<std::size_t>(std::countr_one(counts.prefix[k]));
       out[c.index] =
           m == 0 ? 0.0
-                 : winkler_from_ratios(ratios.get(m, query.length), ratios.get(m, c.size),
+                 : winkler_from_ratios(ratios.get(m, query.length), ratios.get(m, counts.chars[k]),
                                        ratios.get(m - counts.mismatched[k] / 2, m), prefix, p);
-    }
-    // Taken out before the list is refilled: recoding queues candidates again.
-    std::size_t again[kGroupBytes];
-    std::size_t redone = 0;
-    for (; redo != 0; redo &= redo - 1) {
-      again[redone++] = pending[width][std::countr_zero(redo)].index;
     }
     filled[width] = 0;
     recoded[width] = 0;
-    for (std::size_t k = 0; k < redone; ++k) recode(again[k], recode);
-  };
-  // Queues the Latin-1 form of a candidate that is not ASCII, or scores it
-  // through `one` when it has none.
-  const auto recode = [&](std::size_t index, auto& self) -> void {
-    unsigned char bytes[64];
-    const std::size_t size = to_latin1(candidates[index], bytes);
-    if (size > 64) {
-      out[index] = one(candidates[index]);
-      return;
-    }
-    const std::size_t width = width_of(size);
-    const std::size_t slot = filled[width]++;
-    std::memcpy(latin1[width][slot], bytes, size);
-    pending[width][slot] = {reinterpret_cast<const char*>(latin1[width][slot]), size, index};
-    recoded[width] |= std::uint64_t{1} << slot;
-    if (filled[width] == kCapacity[width]) flush(width, self);
   };
 
   for (std::size_t index = 0; index < candidates.size(); ++index) {
     const std::string_view candidate = candidates[index];
     const std::size_t size = candidate.size();
-    if (size - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
+    if (size - 1 >= 64) [[unlikely]] {  // empty (the subtraction wraps) or longer than 64 bytes
       if (size == 0) {
         out[index] = 0.0;  // the query is not empty
-      } else {
-        recode(index, recode);
+        continue;
       }
+      unsigned char bytes[64];
+      const std::size_t chars = to_latin1(candidate, bytes);
+      if (chars > 64) {
+        out[index] = one(candidate);
+        continue;
+      }
+      const std::size_t width = width_of(chars);
+      const std::size_t slot = filled[width]++;
+      std::memcpy(latin1[width][slot], bytes, chars);
+      pending[width][slot] = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
+      recoded[width] |= std::uint64_t{1} << slot;
+      if (filled[width] == kCapacity[width]) flush(width);
       continue;
     }
     const std::size_t width = width_of(size);
     pending[width][filled[width]++] = {candidate.data(), size, index};
-    if (filled[width] == kCapacity[width]) flush(width, recode);
+    if (filled[width] == kCapacity[width]) flush(width);
   }
-  // A flush may queue recoded candidates in a list already flushed.
-  for (bool queued = true; queued;) {
-    queued = false;
-    for (std::size_t width = 0; width < 4; ++width) {
-      if (filled[width] == 0) continue;
-      flush(width, recode);
-      queued = true;
-    }
+  for (std::size_t width = 0; width < 4; ++width) {
+    if (filled[width] != 0) flush(width);
   }
 }
 

@@ -229,6 +229,11 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
           for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(rng() % 4 * 2, 2));
           owned.push_back(s.substr(0, s.size() - (rng() % 2) * 2));
         }
+        // One accent past a lane's bytes but not its characters, at 8, 16 and
+        // 64 bytes: 64, 65 and 66 bytes hold 63, 64 and 65 characters.
+        for (std::size_t n : {7, 8, 15, 62, 63, 64}) {
+          owned.push_back(random_text(rng, n, "abcAB") + accents.substr(rng() % 4 * 2, 2));
+        }
         const std::vector<std::string_view> candidates(owned.begin(), owned.end());
         for (const std::string& q : {query, owned.back()}) {
           const auto matcher = JaroWinklerBatch::create(q, 0.2, ci);
