@@ -49,11 +49,14 @@ bool cpu_has(const char* feature) {
 #endif
 }
 
+// A number below `n`, in the machine word on every target.
+std::size_t below(std::mt19937_64& rng, std::size_t n) { return static_cast<std::size_t>(rng() % n); }
+
 // A text of `len` characters drawn from the characters of `alphabet` (UTF-8).
 std::string random_text(std::mt19937_64& rng, std::size_t len, std::string_view alphabet) {
   const ref::Text chars = ref::decode(alphabet);
   ref::Text t(len);
-  for (char32_t& c : t) c = chars[rng() % chars.size()];
+  for (char32_t& c : t) c = chars[below(rng, chars.size())];
   return ref::encode(t);
 }
 
@@ -69,8 +72,8 @@ std::vector<std::string> random_candidates(std::mt19937_64& rng, std::string_vie
                                                  "\xf0\x9f\x98\x80", "\xc3", "\xa9"};
   std::vector<std::string> out;
   for (std::size_t i = 0; i < count; ++i) {
-    std::string s = random_text(rng, kLengths[rng() % std::size(kLengths)], alphabet);
-    if (rng() % 11 == 0) s.insert(rng() % (s.size() + 1), kOthers[rng() % std::size(kOthers)]);
+    std::string s = random_text(rng, kLengths[below(rng, std::size(kLengths))], alphabet);
+    if (rng() % 11 == 0) s.insert(below(rng, s.size() + 1), kOthers[below(rng, std::size(kOthers))]);
     out.push_back(s);
   }
   return out;
@@ -114,7 +117,7 @@ TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
     for (std::string_view alphabet : kAlphabets) {
       const std::string query = random_text(rng, query_len, alphabet);
       // Counts that leave every lane width with a partial last group.
-      const std::vector<std::string> owned = random_candidates(rng, alphabet, 1 + rng() % 150);
+      const std::vector<std::string> owned = random_candidates(rng, alphabet, 1 + below(rng, 150));
       expect_lanes_match(query, owned, "random");
     }
   }
@@ -197,10 +200,10 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
   for (const Case& c : cases) {
     std::vector<std::string> owned;
     for (std::size_t i = 0; i < c.count; ++i) {
-      std::string s = random_text(rng, c.lengths[rng() % c.lengths.size()], c.alphabet);
+      std::string s = random_text(rng, c.lengths[below(rng, c.lengths.size())], c.alphabet);
       if (c.non_ascii && !s.empty() && rng() % 3 == 0) {
         // Either byte of the two-byte form, so that lanes see lone high bytes too.
-        s[rng() % s.size()] = rng() % 2 == 0 ? '\xc3' : '\xa9';
+        s[below(rng, s.size())] = rng() % 2 == 0 ? '\xc3' : '\xa9';
       }
       owned.push_back(s);
     }
@@ -223,16 +226,16 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
     for (std::size_t query_len : {1, 4, 8, 9, 17, 33, 64}) {
       for (bool ci : {false, true}) {
         const std::string query = random_text(rng, query_len, "abcAB");
-        std::vector<std::string> owned = random_candidates(rng, "abcAB", 1 + rng() % 150);
+        std::vector<std::string> owned = random_candidates(rng, "abcAB", 1 + below(rng, 150));
         for (std::size_t n : {1, 8, 9, 32, 33, 64, 65}) {
           std::string s = random_text(rng, n, "abcAB");
-          for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(rng() % 4 * 2, 2));
-          owned.push_back(s.substr(0, s.size() - (rng() % 2) * 2));
+          for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(below(rng, 4) * 2, 2));
+          owned.push_back(s.substr(0, s.size() - below(rng, 2) * 2));
         }
         // One accent past a lane's bytes but not its characters, at 8, 16 and
         // 64 bytes: 64, 65 and 66 bytes hold 63, 64 and 65 characters.
         for (std::size_t n : {7, 8, 15, 62, 63, 64}) {
-          owned.push_back(random_text(rng, n, "abcAB") + accents.substr(rng() % 4 * 2, 2));
+          owned.push_back(random_text(rng, n, "abcAB") + accents.substr(below(rng, 4) * 2, 2));
         }
         const std::vector<std::string_view> candidates(owned.begin(), owned.end());
         for (const std::string& q : {query, owned.back()}) {

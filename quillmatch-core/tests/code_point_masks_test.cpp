@@ -57,7 +57,7 @@ TEST(CodePointMasksTest, ManyDistinctCodePointsInAnyOrder) {
       }
       ref::Text text = pattern;
       std::shuffle(text.begin(), text.end(), rng);
-      text.resize(1 + rng() % text.size());
+      text.resize(1 + static_cast<std::size_t>(rng() % text.size()));
       text.push_back(0x10FFFF);  // in no pattern: the zero mask
       const std::string a = ref::encode(pattern);
       const std::string b = ref::encode(text);
