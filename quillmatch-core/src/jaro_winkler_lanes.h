@@ -280,10 +280,14 @@ template <typename T>
   for (std::size_t h = 0; h < kVectors; ++h) prefix[h] = zero;
   for (std::size_t k = 0; k < std::min<std::size_t>(n, 4); ++k) {
     const T* row = masks + query.text_class[k] * kLanes;
+    // The bit in every lane, set lane by lane: a scalar operand would be
+    // promoted to int, which some builds refuse to narrow into the lanes.
+    V bit = zero;
+    for (std::size_t i = 0; i < kPerVector; ++i) bit[i] = static_cast<T>(1u << k);
     for (std::size_t h = 0; h < kVectors; ++h) {
       V PM;
       std::memcpy(&PM, row + h * kPerVector, sizeof(V));
-      prefix[h] |= PM & static_cast<T>(1u << k);
+      prefix[h] |= PM & bit;
     }
   }
   alignas(kVectorBytes) T lanes[3][kLanes];
