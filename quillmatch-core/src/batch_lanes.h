@@ -258,14 +258,41 @@ template <typename T>
   return not_ascii;
 }
 
+// Writes the `n` (at most 64) bytes at `from` to `to` as Latin-1 bytes, each
+// code point c as `map(c)`, when they are the UTF-8 of code points all below
+// 256, and returns the number of code points; returns 65 otherwise. Such
+// UTF-8 holds only ASCII bytes and the lead bytes 0xC2 and 0xC3, each
+// followed by one continuation byte. A few operations per byte, none of them
+// a branch on the byte: accents fall at random. `to` may be `from`: no byte
+// is written ahead of the one read.
+template <typename Map>
+[[gnu::always_inline]] inline std::size_t latin1_lane(const unsigned char* from, std::size_t n,
+                                                      unsigned char* to, Map map) {
+  std::size_t j = 0;
+  unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
+  unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
+  unsigned bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned b = from[i];
+    const unsigned lead = (b & 0xFE) == 0xC2;
+    const unsigned continuation = (b & 0xC0) == 0x80;
+    // A continuation byte must follow a lead byte and nothing else may; no
+    // other byte from 0xC0 may appear.
+    bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
+    // A lead byte's slot is taken over by its continuation byte.
+    to[j] = static_cast<unsigned char>(map((b + offset) & 0xFF));
+    j += lead ^ 1;
+    offset = lead * ((b & 1) << 6);
+    after_lead = lead;
+  }
+  return (bad | after_lead) != 0 ? 65 : j;
+}
+
 // Rewrites the row of each lane in `lanes` (bit k for lane k, a candidate
 // holding a byte of 0x80 or above) with the candidate's Latin-1 form, one
 // byte per code point through `query.latin1_map()`, and sets its length mask.
-// UTF-8 of a text whose code points are all below 256 holds only ASCII bytes
-// and lead bytes 0xC2 and 0xC3, each followed by one continuation byte.
 // Returns the lanes whose candidate is not such a text (a code point from
-// 256, or malformed UTF-8): their scores are void. A few operations per
-// candidate byte, none of them a branch on the byte.
+// 256, or malformed UTF-8): their scores are void.
 template <typename T>
 [[gnu::always_inline]] inline std::uint64_t latin1_rows(const LaneQuery& query,
                                                         const std::string_view* candidates,
@@ -278,26 +305,10 @@ template <typename T>
   for (; lanes != 0; lanes &= lanes - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(lanes));
     const std::string_view candidate = candidates[group[k]];
-    const auto* from = reinterpret_cast<const unsigned char*>(candidate.data());
-    unsigned char* to = rows + k * kWidth;
-    std::size_t j = 0;
-    unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
-    unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
-    unsigned bad = 0;
-    for (std::size_t i = 0; i < candidate.size(); ++i) {
-      const unsigned b = from[i];
-      const unsigned lead = (b & 0xFE) == 0xC2;
-      const unsigned continuation = (b & 0xC0) == 0x80;
-      // A continuation byte must follow a lead byte and nothing else may;
-      // no other byte from 0xC0 may appear.
-      bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
-      // A lead byte's slot is taken over by its continuation byte.
-      to[j] = map[(b + offset) & 0xFF];
-      j += lead ^ 1;
-      offset = lead * ((b & 1) << 6);
-      after_lead = lead;
-    }
-    if ((bad | after_lead) != 0) {
+    const std::size_t j =
+        latin1_lane(reinterpret_cast<const unsigned char*>(candidate.data()), candidate.size(),
+                    rows + k * kWidth, [&map](unsigned b) { return map[b]; });
+    if (j > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
       // The bytes left past `j` lie above the lane's last position.

@@ -52,33 +52,6 @@ inline std::size_t to_latin1(std::string_view text, unsigned char* out) {
   return n;
 }
 
-// Writes the `n` (at most 64) bytes at `from` to `to` as Latin-1 bytes when
-// they are the UTF-8 of code points all below 256, and returns the number of
-// code points; returns 65 otherwise. Such UTF-8 holds only ASCII bytes and the
-// lead bytes 0xC2 and 0xC3, each followed by one continuation byte. A few
-// operations per byte, none of them a branch on the byte: accents fall at
-// random. `to` may be `from`: no byte is written ahead of the one read.
-inline std::size_t latin1_lane(const unsigned char* from, std::size_t n, unsigned char* to) {
-  std::size_t j = 0;
-  unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
-  unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
-  unsigned bad = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned b = from[i];
-    const unsigned lead = (b & 0xFE) == 0xC2;
-    const unsigned continuation = (b & 0xC0) == 0x80;
-    // A continuation byte must follow a lead byte and nothing else may; no
-    // other byte from 0xC0 may appear.
-    bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
-    // A lead byte's slot is taken over by its continuation byte.
-    to[j] = static_cast<unsigned char>(b + offset);
-    j += lead ^ 1;
-    offset = lead * ((b & 1) << 6);
-    after_lead = lead;
-  }
-  return (bad | after_lead) != 0 ? 65 : j;
-}
-
 // The query seen as a text of character classes: each distinct query byte
 // (its lower-cased Latin-1 code point when folding) is one class.
 struct JaroWinklerLaneQuery {
@@ -187,8 +160,8 @@ template <typename T>
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
     unsigned char* row = rows + k * kWidth;
     const std::size_t size = group[k].size;
-    const std::size_t n =
-        latin1_lane(reinterpret_cast<const unsigned char*>(group[k].text), size, row);
+    const std::size_t n = latin1_lane(reinterpret_cast<const unsigned char*>(group[k].text),
+                                      size, row, [](unsigned b) { return b; });
     if (n > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
