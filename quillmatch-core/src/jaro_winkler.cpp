@@ -9,7 +9,6 @@
 #include <algorithm>  // std::min
 #include <bit>  // std::countr_zero
 #include <cstdint>
-#include <cstring>  // std::memset
 #include <span>
 #include <vector>
 
@@ -20,9 +19,6 @@
 
 namespace quillmatch_core {
 namespace {
-
-// ASCII pairs of up to this many bytes in all clear only their own masks.
-constexpr std::size_t kClearEachLimit = 64;
 
 // Matched positions and mismatched pairs of two strings.
 struct Matching {
@@ -71,25 +67,16 @@ Matching match_short(const Text& s1, const Text& s2) {
 // Both ASCII of up to 64 bytes: position masks of s2 and a sliding window,
 // taking the lowest free match in the window for each byte of s1. Only the
 // masks of s1's bytes are read, so a short pair clears just the entries of
-// its own bytes (a few stores instead of 1 KiB); others clear the table.
+// its own bytes.
 Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
-  std::uint64_t masks[128];
-  if (s1.size() + s2.size() <= kClearEachLimit) {
-    for (unsigned char byte : s1) masks[byte] = 0;
-    for (unsigned char byte : s2) masks[byte] = 0;
-  } else {
-    std::memset(masks, 0, sizeof masks);
-  }
-  for (std::size_t j = 0; j < s2.size(); ++j) {
-    masks[static_cast<unsigned char>(s2[j])] |= std::uint64_t{1} << j;
-  }
+  const detail::ByteMasks masks(s2, s1);
   const std::size_t d = detail::match_distance(s1.size(), s2.size());
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t f1 = 0;
   std::uint64_t f2 = 0;
   std::size_t matches = 0;  // the population count of f1, kept as it grows
   for (std::size_t i = 0; i < s1.size(); ++i) {
-    const std::uint64_t free = masks[static_cast<unsigned char>(s1[i])] & ~f2 & window;
+    const std::uint64_t free = masks.get(static_cast<unsigned char>(s1[i])) & ~f2 & window;
     if (free != 0) {
       f2 |= free & (~free + 1);
       f1 |= std::uint64_t{1} << i;
