@@ -1,7 +1,7 @@
 # Toolchain for 32-bit x86 (i386), the shipped target, built on an x86-64
 # Debian host with g++-multilib. The binaries run natively on the host, so the
 # test suite runs under ctest as it does for the host build.
-#   cmake -S . -B build/i386-core -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake
+#   cmake --preset i386    (build/i386-core; or -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_FLAGS_INIT -m32)
