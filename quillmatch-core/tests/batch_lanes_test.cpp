@@ -180,6 +180,8 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
     std::size_t count;
     bool non_ascii;  // put one byte of U+00E9 at a random position of some candidates
   };
+  // One case in one or two lines; clang-format would give each field a line.
+  // clang-format off
   const std::vector<Case> cases = {
       {"copies of 1 to 8 bytes, several full groups", "kitten", "kitensg", {1, 2, 3, 4, 5, 7, 8}, 300,
        false},
@@ -197,6 +199,7 @@ TEST(BatchLanes, BordersOfTheLaneLayout) {
       {"query of the 64 code points U+00C0 to U+00FF", latin1_top, latin1_top + "a",
        {1, 8, 9, 33, 64}, 150, false},
   };
+  // clang-format on
   for (const Case& c : cases) {
     std::vector<std::string> owned;
     for (std::size_t i = 0; i < c.count; ++i) {

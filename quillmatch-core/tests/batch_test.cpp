@@ -79,6 +79,8 @@ TEST(JaroWinklerBatchTest, Cases) {
     std::vector<std::string> candidates;
     Doubles want;
   } cases[] = {
+      // One case per line; clang-format would give each field of the long ones a line.
+      // clang-format off
       {"MARTHA", nullopt, nullopt, {"MARHTA", "martha", "", "MARTHA"}, {0.9611111111111111, 0.0, 0.0, 1.0}},
       {"MARTHA", nullopt, true, {"MARHTA", "martha", "", "MARTHA"}, {0.9611111111111111, 1.0, 0.0, 1.0}},
       {"", nullopt, nullopt, {"", "a"}, {1.0, 0.0}},
@@ -92,6 +94,7 @@ TEST(JaroWinklerBatchTest, Cases) {
       {"MARTHA", 0.0, nullopt, {"MARHTA"}, {0.9444444444444445}},
       {"abcdx", 0.25, nullopt, {"abcdy"}, {1.0}},
       {"日本語", nullopt, nullopt, {"日本人", "日本語"}, {0.8222222222222222, 1.0}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.query);

@@ -230,7 +230,11 @@ TEST(Utf8Test, DecodesAroundEveryLengthBorder) {
 TEST(Utf8Test, MalformedInputDecodesOnePointPerCount) {
   std::mt19937_64 rng(0x5eed0004);
   std::vector<char32_t> out;
+  // One input per literal: "\x80\x80" "a" is split only to end the escape, and
+  // clang-format would put each piece on a line of its own.
+  // clang-format off
   for (const std::string_view s : {"a\x80", "\x80\x80" "a", "\xE6\x06\x8B", "\xFF\xFF", "\xF0\x9F", "ab\xBF\xBF"}) {
+    // clang-format on
     decode_all(s, count_chars(s), out);
     EXPECT_EQ(out.size(), count_chars(s)) << s;
   }
