@@ -96,8 +96,10 @@ template <typename T>
 class PyResult {
  public:
   // Implicit, so that a body gives either with a plain `return`.
-  PyResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor): see above
-  PyResult(PyErr error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor): see above
+  // NOLINTBEGIN(google-explicit-constructor): implicit on purpose, as said above
+  PyResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  PyResult(PyErr error) : state_(std::in_place_index<1>, std::move(error)) {}
+  // NOLINTEND(google-explicit-constructor)
 
   bool ok() const { return state_.index() == 0; }
   T& value() { return std::get<0>(state_); }
@@ -157,7 +159,8 @@ class OwnedText {
   std::string_view view() const { return {data_, size_}; }
   // Implicit so that the copy goes straight to the core's string_view
   // parameters, like the strings it replaces.
-  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor): see above
+  // NOLINTNEXTLINE(google-explicit-constructor): implicit on purpose, as said above
+  operator std::string_view() const { return view(); }
 
  private:
   const char* data_ = inline_;

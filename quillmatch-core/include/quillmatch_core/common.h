@@ -32,8 +32,10 @@ struct InvalidPrefixScale {
 // The core's one error type. Owns no memory.
 class MatchError {
  public:
-  MatchError(InputTooLong error) : error_(error) {}        // NOLINT(google-explicit-constructor): a variant
-  MatchError(InvalidPrefixScale error) : error_(error) {}  // NOLINT(google-explicit-constructor): a variant
+  // NOLINTBEGIN(google-explicit-constructor): each error converts to the variant that holds it
+  MatchError(InputTooLong error) : error_(error) {}
+  MatchError(InvalidPrefixScale error) : error_(error) {}
+  // NOLINTEND(google-explicit-constructor)
 
   const InputTooLong* input_too_long() const { return std::get_if<InputTooLong>(&error_); }
   const InvalidPrefixScale* invalid_prefix_scale() const {
@@ -53,11 +55,12 @@ class MatchError {
 template <typename T>
 class Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  Result(MatchError error) : state_(std::in_place_index<1>, error) {}   // NOLINT(google-explicit-constructor)
-  Result(InputTooLong error) : state_(std::in_place_index<1>, error) {}  // NOLINT(google-explicit-constructor)
-  Result(InvalidPrefixScale error)  // NOLINT(google-explicit-constructor)
-      : state_(std::in_place_index<1>, error) {}
+  // NOLINTBEGIN(google-explicit-constructor): a function returns its value or its error as is
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  Result(MatchError error) : state_(std::in_place_index<1>, error) {}
+  Result(InputTooLong error) : state_(std::in_place_index<1>, error) {}
+  Result(InvalidPrefixScale error) : state_(std::in_place_index<1>, error) {}
+  // NOLINTEND(google-explicit-constructor)
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
