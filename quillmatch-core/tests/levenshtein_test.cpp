@@ -89,11 +89,11 @@ TEST(LevenshteinTest, Cases) {
       {"ÀÉÎ", "àéî", nullopt, true, nullopt, 0},
       {"𐐀", "𐐨", nullopt, true, nullopt, 0},
       {"ЖЖ", "жж", nullopt, false, nullopt, 2},
-      {k64_upper.c_str(), k64_lower.c_str(), nullopt, true, nullopt, 0},
-      {k64_upper.c_str(), k64_kelvin.c_str(), nullopt, true, nullopt, 0},
-      {k65_upper.c_str(), k64_kelvin.c_str(), 64, true, nullopt, 65, "str_1"},
-      {k64_kelvin.c_str(), k65_upper.c_str(), nullopt, true, nullopt, 1},
-      {k64_upper.c_str(), k64_lower.c_str(), nullopt, false, nullopt, 64},
+      {k64_upper, k64_lower, nullopt, true, nullopt, 0},
+      {k64_upper, k64_kelvin, nullopt, true, nullopt, 0},
+      {k65_upper, k64_kelvin, 64, true, nullopt, 65, "str_1"},
+      {k64_kelvin, k65_upper, nullopt, true, nullopt, 1},
+      {k64_upper, k64_lower, nullopt, false, nullopt, 64},
       // Code points, not bytes.
       {"é", "e", nullopt, nullopt, nullopt, 1},
       {"e\xCC\x81", "é", nullopt, nullopt, nullopt, 2},
@@ -104,10 +104,10 @@ TEST(LevenshteinTest, Cases) {
       {"abc", "abç", nullopt, nullopt, nullopt, 1},
       {"abç", "abc", nullopt, nullopt, nullopt, 1},
       // Block borders.
-      {k65.c_str(), k65_last.c_str(), nullopt, nullopt, nullopt, 1},
-      {k65_last.c_str(), k65.c_str(), nullopt, nullopt, 0, 1},
-      {k70_cjk.c_str(), "日本", nullopt, nullopt, nullopt, 69},
-      {k70_cjk.c_str(), k70_cjk_other.c_str(), nullopt, nullopt, nullopt, 1},
+      {k65, k65_last, nullopt, nullopt, nullopt, 1},
+      {k65_last, k65, nullopt, nullopt, 0, 1},
+      {k70_cjk, "日本", nullopt, nullopt, nullopt, 69},
+      {k70_cjk, k70_cjk_other, nullopt, nullopt, nullopt, 1},
   };
   distance_checks::check_cases(levenshtein_bp, cases);
 }
