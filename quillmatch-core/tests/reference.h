@@ -135,6 +135,7 @@ inline double jaro_winkler(const Text& s1, const Text& s2, double p) {
   while (l < std::min({n1, n2, std::size_t{4}}) && s1[l] == s2[l]) ++l;
   const double a = static_cast<double>(m) / static_cast<double>(n1);
   const double b = static_cast<double>(m) / static_cast<double>(n2);
+  // NOLINTNEXTLINE(bugprone-integer-division): half the half-transpositions, rounded down
   const double tt = static_cast<double>(m - t / 2) / static_cast<double>(m);
   const double jaro = (tt + (b + a)) / 3.0;
   if (jaro > 0.7) return jaro + (1.0 - jaro) * (p * static_cast<double>(l));
