@@ -109,9 +109,9 @@ struct LaneCounts {
 // lower-cased when the query folds, `chars` with their lengths, and each
 // lane's window at the first query position and match distance (window 0
 // for idle lanes). The lanes in `latin1` hold Latin-1 bytes already; the
-// others are UTF-8, rewritten in place when they hold a byte of 0x80 or
-// above. Returns the lanes whose candidate holds a code point from 256 or
-// malformed UTF-8: their counts are void.
+// others are UTF-8, rewritten in place (`latin1_row`) when they hold a
+// byte of 0x80 or above. Returns the lanes whose candidate holds a code
+// point from 256 or malformed UTF-8: their counts are void.
 template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
@@ -152,20 +152,17 @@ template <typename T>
         std::memcpy(&word, rows + k * kWidth + i, 8);
         lane |= word;
       }
-      if ((lane & 0x8080808080808080) != 0) wide |= std::uint64_t{1} << k;
+      // No branch: which lanes hold accents is a coin toss.
+      wide |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
     }
   }
   std::uint64_t not_latin1 = 0;
   for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
-    unsigned char* row = rows + k * kWidth;
-    const std::size_t size = group[k].size;
-    const std::size_t n = latin1_lane(reinterpret_cast<const unsigned char*>(group[k].text),
-                                      size, row, [](unsigned b) { return b; });
+    const std::size_t n = latin1_row<kWidth / 8>(rows + k * kWidth, group[k].size);
     if (n > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
-      std::memset(row + n, 0, size - n);
       chars[k] = static_cast<std::uint8_t>(n);
     }
   }
@@ -175,17 +172,7 @@ template <typename T>
     window[k] = static_cast<T>(query.window_of[size]);
     reach[k] = static_cast<T>(query.reach_of[size]);
   }
-  if (query.fold) {
-    // Lower-casing a Latin-1 letter adds 0x20: 'A' to 'Z', and U+00C0 to
-    // U+00DE but for U+00D7 (the multiplication sign).
-    for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-      Bytes r;
-      std::memcpy(&r, rows + at, sizeof r);
-      const Bytes upper = ((Bytes)(r - 'A' < 26) | (Bytes)(r - 0xC0 < 31)) & (Bytes)(r != 0xD7);
-      r |= upper & 0x20;
-      std::memcpy(rows + at, &r, sizeof r);
-    }
-  }
+  if (query.fold) fold_rows(rows);
   return not_latin1;
 }
 
