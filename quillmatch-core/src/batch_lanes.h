@@ -411,9 +411,11 @@ struct Avx2Masks {
   static constexpr std::size_t kBytes = 32;
 
   // Writes word `c * (kRowBytes / 32) + v` of `masks` for each class c of
-  // `query` and each vector v of `rows`. One comparison and one movemask per
-  // class and vector.
-  __attribute__((target("avx2"))) static void build(const LaneQuery& query,
+  // `query` (a `LaneQuery` or the Jaro-Winkler lanes' query: its `classes`
+  // and their `class_byte`) and each vector v of `rows`. One comparison and
+  // one movemask per class and vector.
+  template <typename Query>
+  __attribute__((target("avx2"))) static void build(const Query& query,
                                                     const unsigned char* rows, Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
@@ -431,7 +433,8 @@ struct Sse2Masks {
   using Word = std::uint16_t;
   static constexpr std::size_t kBytes = 16;
 
-  __attribute__((target("sse2"))) static void build(const LaneQuery& query,
+  template <typename Query>
+  __attribute__((target("sse2"))) static void build(const Query& query,
                                                     const unsigned char* rows, Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
