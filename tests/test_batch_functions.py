@@ -107,6 +107,11 @@ def candidate_pool(rng, query):
         pool.append(mutate(rng, query, alphabet, 2))
     pool += [mutate(rng, query, "abcdAB", edits) for edits in (1, 2, 5)]
     pool += ["abç", "Kelvin\u212a", "İstanbul", "ΣΑΣ", "σας", "😀" * 3]
+    # Latin-1 letters (two UTF-8 bytes) first, last and across the eight-byte
+    # words of a lane's row, at byte lengths on both sides of each lane width.
+    for n in (3, 7, 8, 15, 16, 31, 32, 62, 63):
+        pool.append("é" + "abcAB"[n % 5] * n + "Ü")
+        pool.append("a" * 7 + "ÿ" + "Ab" * (n // 2) + "×")
     return pool
 
 

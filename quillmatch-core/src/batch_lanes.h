@@ -125,12 +125,6 @@ struct LaneQuery {
     }
   }
 
-  // The map that lane bytes of Latin-1 candidates go through: their
-  // lower-case form under `fold`, else themselves.
-  const std::array<std::uint8_t, 256>& latin1_map() const {
-    return fold ? kLatin1Lower : kLatin1Same;
-  }
-
   std::array<std::uint8_t, 64> class_byte{};  // the folded byte of each class
   std::array<std::uint8_t, 64> text_class{};  // the class of each query position
   std::size_t length;       // query code points, 1 to 64
@@ -188,13 +182,11 @@ template <std::size_t kWidth>
   std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
 }
 
-// Fills `rows` with the group's candidates (zero-padded), ASCII-folded when the
-// query is case-insensitive, and `lengths` with each lane's bit mask of
+// Fills `rows` with the group's candidates (zero-padded) and `lengths` with each lane's bit mask of
 // candidate positions (0 for idle lanes). Returns the lanes (bit k for lane k)
 // whose candidate holds a byte of 0x80 or above: their scores are void.
 template <typename T>
-[[gnu::always_inline]] inline std::uint64_t gather_rows(const LaneQuery& query,
-                                                        const std::string_view* candidates,
+[[gnu::always_inline]] inline std::uint64_t gather_rows(const std::string_view* candidates,
                                                         const std::size_t* group,
                                                         std::size_t count, unsigned char* rows,
                                                         T* lengths) {
@@ -243,79 +235,111 @@ template <typename T>
         std::memcpy(&word, rows + k * kWidth + i, 8);
         lane |= word;
       }
-      if ((lane & 0x8080808080808080) != 0) not_ascii |= std::uint64_t{1} << k;
-    }
-  }
-  if (query.fold) {
-    for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-      Bytes r;
-      std::memcpy(&r, rows + at, sizeof r);
-      const Bytes upper = (Bytes)(r >= 'A') & (Bytes)(r <= 'Z');
-      r |= upper & 0x20;
-      std::memcpy(rows + at, &r, sizeof r);
+      // No branch: which lanes hold accents is a coin toss.
+      not_ascii |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
     }
   }
   return not_ascii;
 }
 
-// Writes the `n` (at most 64) bytes at `from` to `to` as Latin-1 bytes, each
-// code point c as `map(c)`, when they are the UTF-8 of code points all below
-// 256, and returns the number of code points; returns 65 otherwise. Such
-// UTF-8 holds only ASCII bytes and the lead bytes 0xC2 and 0xC3, each
-// followed by one continuation byte. A few operations per byte, none of them
-// a branch on the byte: accents fall at random. `to` may be `from`: no byte
-// is written ahead of the one read.
-template <typename Map>
-[[gnu::always_inline]] inline std::size_t latin1_lane(const unsigned char* from, std::size_t n,
-                                                      unsigned char* to, Map map) {
-  std::size_t j = 0;
-  unsigned after_lead = 0;  // 1 after 0xC2 or 0xC3
-  unsigned offset = 0;      // what the continuation byte after a lead adds: 0 or 0x40
-  unsigned bad = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned b = from[i];
-    const unsigned lead = (b & 0xFE) == 0xC2;
-    const unsigned continuation = (b & 0xC0) == 0x80;
-    // A continuation byte must follow a lead byte and nothing else may; no
-    // other byte from 0xC0 may appear.
-    bad |= (after_lead ^ continuation) | (unsigned{b >= 0xC0} & (lead ^ 1));
-    // A lead byte's slot is taken over by its continuation byte.
-    to[j] = static_cast<unsigned char>(map((b + offset) & 0xFF));
-    j += lead ^ 1;
-    offset = lead * ((b & 1) << 6);
-    after_lead = lead;
+// Rewrites in place the lane row of `kWords` words at `row`, which holds the
+// `n` bytes of a candidate followed by zero bytes, as Latin-1 bytes, one per
+// code point, when the bytes are the UTF-8 of code points all below 256, and
+// returns the number of code points; returns 65 otherwise. Such UTF-8 holds
+// only ASCII bytes and the lead bytes 0xC2 and 0xC3, each followed by one
+// continuation byte. The row is read a word at a time, eight bytes to a
+// handful of word operations and no branch on a byte; then each lead byte is
+// taken out, the bytes above it moving down one place, so the row stays
+// zero-padded. Works on 32-bit targets too, where a word is two registers.
+template <std::size_t kWords>
+[[gnu::always_inline]] inline std::size_t latin1_row(unsigned char* row, std::size_t n) {
+  static_assert(std::endian::native == std::endian::little);
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  constexpr std::uint64_t kLead = 0xC2C2C2C2C2C2C2C2;
+  constexpr std::uint64_t kLeadMask = 0xFEFEFEFEFEFEFEFE;
+  std::uint64_t w[kWords];
+  std::memcpy(w, row, sizeof w);
+  std::uint64_t lead[kWords];
+  std::uint64_t bad = 0;
+  std::uint64_t lead_carry = 0;  // bit 7 of byte 0: the last byte of the word before is a lead
+  std::uint64_t c3_carry = 0;    // the same for 0xC3
+  for (std::size_t t = 0; t < kWords; ++t) {
+    // Bit 7 of each byte tells: 0xC2 or 0xC3 (an exact zero-byte test of
+    // the byte's difference from 0xC2, bit 0 aside); from 0xC0; from 0x80
+    // but below 0xC0.
+    const std::uint64_t x = (w[t] ^ kLead) & kLeadMask;
+    lead[t] = ~(((x & kLow7) + kLow7) | x) & kHigh;
+    const std::uint64_t top = w[t] & (w[t] << 1) & kHigh;
+    const std::uint64_t continuation = w[t] & kHigh & ~top;
+    // No byte from 0xC0 but the leads, and a continuation byte right after
+    // each lead byte and nowhere else.
+    bad |= (top ^ lead[t]) | (continuation ^ ((lead[t] << 8) | lead_carry));
+    // The continuation byte after 0xC3 gains 0x40, which becomes the code
+    // point: 0x80 to 0xBF plus 0x40 carries into no other byte.
+    const std::uint64_t c3 = lead[t] & (w[t] << 7);
+    w[t] += ((c3 << 8) | c3_carry) >> 1;
+    lead_carry = lead[t] >> 56;
+    c3_carry = c3 >> 56;
   }
-  return (bad | after_lead) != 0 ? 65 : j;
+  // A lead byte last in the row has no continuation byte.
+  if ((bad | lead_carry) != 0) return 65;
+  std::size_t chars = n;
+  // From the highest lead byte down, so that the places of the lower ones hold.
+  for (std::size_t t = kWords; t-- > 0;) {
+    for (std::uint64_t leads = lead[t]; leads != 0; --chars) {
+      const int bit = 63 - std::countl_zero(leads);
+      leads ^= std::uint64_t{1} << bit;
+      // Bytes of word t below the lead stay; all above it move down one place.
+      const std::uint64_t low = (std::uint64_t{1} << (bit & ~7)) - 1;
+      for (std::size_t u = 0; u < kWords; ++u) {
+        const std::uint64_t next = u + 1 < kWords ? w[u + 1] : 0;
+        const std::uint64_t down = (w[u] >> 8) | (next << 56);
+        const std::uint64_t keep = u < t ? ~std::uint64_t{0} : u == t ? low : 0;
+        w[u] = (w[u] & keep) | (down & ~keep);
+      }
+    }
+  }
+  std::memcpy(row, w, sizeof w);
+  return chars;
 }
 
 // Rewrites the row of each lane in `lanes` (bit k for lane k, a candidate
-// holding a byte of 0x80 or above) with the candidate's Latin-1 form, one
-// byte per code point through `query.latin1_map()`, and sets its length mask.
-// Returns the lanes whose candidate is not such a text (a code point from
-// 256, or malformed UTF-8): their scores are void.
+// holding a byte of 0x80 or above) with the candidate's Latin-1 form (see
+// `latin1_row`) and sets its length mask. Returns the lanes whose candidate
+// is not such a text (a code point from 256, or malformed UTF-8): their
+// scores are void.
 template <typename T>
-[[gnu::always_inline]] inline std::uint64_t latin1_rows(const LaneQuery& query,
-                                                        const std::string_view* candidates,
+[[gnu::always_inline]] inline std::uint64_t latin1_rows(const std::string_view* candidates,
                                                         const std::size_t* group,
                                                         std::uint64_t lanes, unsigned char* rows,
                                                         T* lengths) {
   constexpr std::size_t kWidth = kRowBytes / (kGroupBytes / sizeof(T));
-  const std::array<std::uint8_t, 256>& map = query.latin1_map();
   std::uint64_t not_latin1 = 0;
   for (; lanes != 0; lanes &= lanes - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(lanes));
-    const std::string_view candidate = candidates[group[k]];
-    const std::size_t j =
-        latin1_lane(reinterpret_cast<const unsigned char*>(candidate.data()), candidate.size(),
-                    rows + k * kWidth, [&map](unsigned b) { return map[b]; });
+    const std::size_t j = latin1_row<kWidth / 8>(rows + k * kWidth, candidates[group[k]].size());
     if (j > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
-      // The bytes left past `j` lie above the lane's last position.
       lengths[k] = static_cast<T>(~std::uint64_t{0} >> (64 - j));
     }
   }
   return not_latin1;
+}
+
+// Lower-cases the Latin-1 letters of `rows` as full Unicode lower-casing
+// does (see `kLatin1Lower`): 'A' to 'Z', and U+00C0 to U+00DE but for U+00D7
+// (the multiplication sign), gain 0x20.
+[[gnu::always_inline]] inline void fold_rows(unsigned char* rows) {
+  using Bytes = LaneVector<std::uint8_t>::type;
+  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+    Bytes r;
+    std::memcpy(&r, rows + at, sizeof r);
+    const Bytes upper = ((Bytes)(r - 'A' < 26) | (Bytes)(r - 0xC0 < 31)) & (Bytes)(r != 0xD7);
+    r |= upper & 0x20;
+    std::memcpy(rows + at, &r, sizeof r);
+  }
 }
 
 // Runs the bit-parallel scan of the query over the lanes whose pattern masks
@@ -387,9 +411,11 @@ struct Avx2Masks {
   static constexpr std::size_t kBytes = 32;
 
   // Writes word `c * (kRowBytes / 32) + v` of `masks` for each class c of
-  // `query` and each vector v of `rows`. One comparison and one movemask per
-  // class and vector.
-  __attribute__((target("avx2"))) static void build(const LaneQuery& query,
+  // `query` (a `LaneQuery` or the Jaro-Winkler lanes' query: its `classes`
+  // and their `class_byte`) and each vector v of `rows`. One comparison and
+  // one movemask per class and vector.
+  template <typename Query>
+  __attribute__((target("avx2"))) static void build(const Query& query,
                                                     const unsigned char* rows, Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
@@ -407,7 +433,8 @@ struct Sse2Masks {
   using Word = std::uint16_t;
   static constexpr std::size_t kBytes = 16;
 
-  __attribute__((target("sse2"))) static void build(const LaneQuery& query,
+  template <typename Query>
+  __attribute__((target("sse2"))) static void build(const Query& query,
                                                     const unsigned char* rows, Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
@@ -439,8 +466,9 @@ template <typename T, typename Scan, typename Masks>
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];
   alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
-  std::uint64_t not_ascii = gather_rows(query, candidates, group, count, rows, lengths);
-  if (not_ascii != 0) not_ascii = latin1_rows(query, candidates, group, not_ascii, rows, lengths);
+  std::uint64_t not_ascii = gather_rows(candidates, group, count, rows, lengths);
+  if (not_ascii != 0) not_ascii = latin1_rows(candidates, group, not_ascii, rows, lengths);
+  if (query.fold) fold_rows(rows);
   Masks::build(query, rows, masks);
   scan_rows<T, Scan>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);
   return not_ascii;

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <type_traits>  // std::make_signed_t
 
-#include "batch_lanes.h"  // LaneVector, the group layout, candidate_row, copy_candidate
+#include "batch_lanes.h"  // the group layout, the row builders, Avx2Masks, Sse2Masks
 #include "jaro_winkler_score.h"
 #include "utf8.h"
 
@@ -109,9 +109,9 @@ struct LaneCounts {
 // lower-cased when the query folds, `chars` with their lengths, and each
 // lane's window at the first query position and match distance (window 0
 // for idle lanes). The lanes in `latin1` hold Latin-1 bytes already; the
-// others are UTF-8, rewritten in place when they hold a byte of 0x80 or
-// above. Returns the lanes whose candidate holds a code point from 256 or
-// malformed UTF-8: their counts are void.
+// others are UTF-8, rewritten in place (`latin1_row`) when they hold a
+// byte of 0x80 or above. Returns the lanes whose candidate holds a code
+// point from 256 or malformed UTF-8: their counts are void.
 template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
@@ -152,20 +152,17 @@ template <typename T>
         std::memcpy(&word, rows + k * kWidth + i, 8);
         lane |= word;
       }
-      if ((lane & 0x8080808080808080) != 0) wide |= std::uint64_t{1} << k;
+      // No branch: which lanes hold accents is a coin toss.
+      wide |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
     }
   }
   std::uint64_t not_latin1 = 0;
   for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
-    unsigned char* row = rows + k * kWidth;
-    const std::size_t size = group[k].size;
-    const std::size_t n = latin1_lane(reinterpret_cast<const unsigned char*>(group[k].text),
-                                      size, row, [](unsigned b) { return b; });
+    const std::size_t n = latin1_row<kWidth / 8>(rows + k * kWidth, group[k].size);
     if (n > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
-      std::memset(row + n, 0, size - n);
       chars[k] = static_cast<std::uint8_t>(n);
     }
   }
@@ -175,17 +172,7 @@ template <typename T>
     window[k] = static_cast<T>(query.window_of[size]);
     reach[k] = static_cast<T>(query.reach_of[size]);
   }
-  if (query.fold) {
-    // Lower-casing a Latin-1 letter adds 0x20: 'A' to 'Z', and U+00C0 to
-    // U+00DE but for U+00D7 (the multiplication sign).
-    for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-      Bytes r;
-      std::memcpy(&r, rows + at, sizeof r);
-      const Bytes upper = ((Bytes)(r - 'A' < 26) | (Bytes)(r - 0xC0 < 31)) & (Bytes)(r != 0xD7);
-      r |= upper & 0x20;
-      std::memcpy(rows + at, &r, sizeof r);
-    }
-  }
+  if (query.fold) fold_rows(rows);
   return not_latin1;
 }
 
@@ -282,56 +269,44 @@ template <typename T>
 // bytes (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T) against
 // the query, writing their counts to `out`; the lanes in `latin1` hold
 // Latin-1 bytes, the others UTF-8. Returns the lanes whose candidate holds a
-// code point from 256 or malformed UTF-8 (their counts are void). Costs one comparison per class and vector of row
-// bytes for the masks, then two passes of vector steps per query position,
-// for the whole group.
-#if defined(__x86_64__) || defined(__i386__)
-template <typename T>
-__attribute__((target("avx2"))) std::uint64_t match_lanes_avx2(const JaroWinklerLaneQuery& query,
-                                                               const LaneCandidate* group,
-                                                               std::size_t count,
-                                                               std::uint64_t latin1,
-                                                               LaneCounts& out) {
+// code point from 256 or malformed UTF-8 (their counts are void). Costs one
+// comparison per class and vector of row bytes for the masks
+// (`Masks::build`, batch_lanes.h), then two passes of vector steps per query
+// position, for the whole group. Inlined into the per-target kernels below,
+// which compile it for their instruction set.
+template <typename T, typename Masks>
+[[gnu::always_inline]] inline std::uint64_t match_lanes(const JaroWinklerLaneQuery& query,
+                                                        const LaneCandidate* group,
+                                                        std::size_t count, std::uint64_t latin1,
+                                                        LaneCounts& out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T window[kLanes], reach[kLanes];
-  alignas(kVectorBytes) std::uint32_t masks[64 * kRowBytes / 32];
+  alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
   const std::uint64_t void_lanes =
       gather_jaro_winkler_rows(query, group, count, latin1, rows, window, reach, out.chars);
-  for (std::size_t c = 0; c < query.classes; ++c) {
-    const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
-    for (std::size_t v = 0; v < kRowBytes / 32; ++v) {
-      const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows + 32 * v));
-      masks[c * (kRowBytes / 32) + v] =
-          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, b)));
-    }
-  }
+  Masks::build(query, rows, masks);
   match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
   return void_lanes;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// `match_lanes` for AVX2. `flatten` inlines the mask building, whose target
+// the shared body lacks.
 template <typename T>
-__attribute__((target("sse2"))) std::uint64_t match_lanes_sse2(const JaroWinklerLaneQuery& query,
-                                                               const LaneCandidate* group,
-                                                               std::size_t count,
-                                                               std::uint64_t latin1,
-                                                               LaneCounts& out) {
-  constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
-  alignas(kVectorBytes) unsigned char rows[kRowBytes];
-  alignas(kVectorBytes) T window[kLanes], reach[kLanes];
-  alignas(kVectorBytes) std::uint16_t masks[64 * kRowBytes / 16];
-  const std::uint64_t void_lanes =
-      gather_jaro_winkler_rows(query, group, count, latin1, rows, window, reach, out.chars);
-  for (std::size_t c = 0; c < query.classes; ++c) {
-    const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
-    for (std::size_t v = 0; v < kRowBytes / 16; ++v) {
-      const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 16 * v));
-      masks[c * (kRowBytes / 16) + v] =
-          static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
-    }
-  }
-  match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
-  return void_lanes;
+__attribute__((target("avx2"), flatten)) std::uint64_t match_lanes_avx2(
+    const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
+    std::uint64_t latin1, LaneCounts& out) {
+  return match_lanes<T, Avx2Masks>(query, group, count, latin1, out);
+}
+
+// `match_lanes` for SSE2, the x86-64 baseline; on 32-bit x86 it is asked for
+// at run time.
+template <typename T>
+__attribute__((target("sse2"), flatten)) std::uint64_t match_lanes_sse2(
+    const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
+    std::uint64_t latin1, LaneCounts& out) {
+  return match_lanes<T, Sse2Masks>(query, group, count, latin1, out);
 }
 #endif
 

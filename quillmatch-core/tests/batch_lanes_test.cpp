@@ -2,6 +2,7 @@
 // every instruction set this CPU runs, every lane width and partial groups.
 #include <gtest/gtest.h>
 
+#include <cstring>  // std::memcpy
 #include <optional>
 #include <random>
 #include <string>
@@ -120,6 +121,51 @@ TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
       const std::vector<std::string> owned = random_candidates(rng, alphabet, 1 + below(rng, 150));
       expect_lanes_match(query, owned, "random");
     }
+  }
+}
+
+// The in-place Latin-1 rewrite of a lane row against the scalar decoder
+// `to_latin1`, for every row width a candidate fits: lead bytes at every
+// place, across the words' borders and last in the row, lone continuation
+// bytes, other bytes from 0xC0, NUL.
+template <std::size_t kWords>
+void expect_latin1_row(const std::string& bytes) {
+  unsigned char row[64] = {};
+  std::memcpy(row, bytes.data(), bytes.size());
+  unsigned char expected[65] = {};
+  const std::size_t chars = to_latin1(bytes, expected);
+  const std::size_t got = latin1_row<kWords>(row, bytes.size());
+  ASSERT_EQ(got, chars) << kWords << " words, '" << bytes << "'";
+  if (chars > 64) return;
+  // The rewritten row, zero-padded.
+  for (std::size_t i = 0; i < 8 * kWords; ++i) {
+    ASSERT_EQ(row[i], i < chars ? expected[i] : 0) << kWords << " words, '" << bytes << "' at " << i;
+  }
+}
+
+TEST(BatchLanes, Latin1RowsEqualTheScalarDecoder) {
+  std::mt19937_64 rng(20261211);
+  const std::string bytes = std::string("aZ\0\xc2\xc3\x80\xa9\xbf\xc0\xc1\xc4\xe9\xf0\xff", 14);
+  for (int i = 0; i < 20000; ++i) {
+    const std::size_t n = 1 + below(rng, 64);
+    std::string s;
+    for (std::size_t k = 0; k < n; ++k) {
+      // Mostly well-formed: ASCII, or a lead and a continuation.
+      const std::size_t pick = below(rng, 10);
+      if (pick < 4) {
+        s += 'a';
+      } else if (pick < 8 && k + 1 < n) {
+        s += pick < 6 ? '\xc3' : '\xc2';
+        s += static_cast<char>(0x80 + below(rng, 64));
+        ++k;
+      } else {
+        s += bytes[below(rng, bytes.size())];
+      }
+    }
+    if (n <= 8) expect_latin1_row<1>(s);
+    if (n <= 16) expect_latin1_row<2>(s);
+    if (n <= 32) expect_latin1_row<4>(s);
+    expect_latin1_row<8>(s);
   }
 }
 
