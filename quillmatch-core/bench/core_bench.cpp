@@ -140,7 +140,7 @@ void BM_Blocks(benchmark::State& state) {
   constexpr std::size_t kLanes[] = {0, 2, 4, 8};
   const std::size_t lanes = kLanes[static_cast<int>(kKernel)];
   const DiagonalKernel kernel =
-      lanes == 0 ? nullptr : diagonal_kernel_of<Scan::kDamerau>(lanes);
+      lanes == 0 ? nullptr : diagonal_kernel_of<Scan>(lanes);
   if (lanes != 0 && kernel == nullptr) {
     state.SkipWithError("instruction set not supported by this CPU");
     return;

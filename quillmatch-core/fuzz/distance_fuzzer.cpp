@@ -11,8 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "damerau_scan.h"
 #include "diagonal_blocks.h"
 #include "fuzz_input.h"
+#include "levenshtein_scan.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "quillmatch_core/levenshtein_bp.h"
 
@@ -68,7 +70,7 @@ void check(fuzz::Report report, const char* measure, Core core, Reference refere
 // multi-word path and its diagonal vector kernels take. The pair function and
 // each kernel this CPU runs, whatever the dispatch picks, must give the
 // reference distance.
-template <bool kDamerau>
+template <typename Scan>
 void check_long(fuzz::Report report, const char* measure, Core core, Reference reference,
                 const fuzz::Text& a, const fuzz::Text& b, std::size_t len_1, std::size_t len_2) {
   using namespace quillmatch_core::detail;
@@ -86,7 +88,7 @@ void check_long(fuzz::Report report, const char* measure, Core core, Reference r
   const BlockMasks masks(p, BlockMasks::block_count(p.size()));
   const bool ascii = std::all_of(s2.begin(), s2.end(), [](char c) { return (c & 0x80) == 0; });
   for (const std::size_t lanes : {2, 4, 8}) {
-    if (const DiagonalKernel kernel = diagonal_kernel_of<kDamerau>(lanes)) {
+    if (const DiagonalKernel kernel = diagonal_kernel_of<Scan>(lanes)) {
       FUZZ_CHECK(report, kernel(masks, p.size(), s2, ascii) == distance);
     }
   }
@@ -116,9 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!a.empty() && in.flag()) {
     const std::size_t len_1 = 65 + in.below(936);
     const std::size_t len_2 = len_1 + in.below(129) - 64;
-    check_long<false>(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein,
+    check_long<quillmatch_core::detail::LevenshteinScan>(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein,
                       a, b, len_1, len_2);
-    check_long<true>(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, a, b, len_1,
+    check_long<quillmatch_core::detail::DamerauScan>(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, a, b, len_1,
                      len_2);
   }
   return 0;

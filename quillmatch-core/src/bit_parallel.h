@@ -8,8 +8,9 @@
 //   Scan::Blocks — state of the multi-word scan: `Blocks(m, blocks)`,
 //                  `step(row)`, `score()`; row is the character's B words.
 //   Scan::kDamerau — whether the scan has the transposition term; the
-//                  diagonal vector kernels (diagonal_blocks.h) take the
-//                  multi-word scan instead of `Blocks` where the CPU has them.
+//                  diagonal vector kernels (diagonal_blocks.h), keyed on the
+//                  `Scan` type, take the multi-word scan instead of `Blocks`
+//                  where the CPU has them.
 #ifndef QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
 #define QUILLMATCH_CORE_SRC_BIT_PARALLEL_H_
 
@@ -82,7 +83,7 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     std::vector<char32_t> pattern;
     decode_all(pair.text_1, m, pattern);
     const BlockMasks masks(pattern, blocks);
-    if (const DiagonalKernel kernel = diagonal_kernel<Scan::kDamerau>(blocks)) {
+    if (const DiagonalKernel kernel = diagonal_kernel<Scan>(blocks)) {
       distance = kernel(masks, m, pair.text_2, pair.ascii);
     } else {
       typename Scan::Blocks state(m, blocks);

@@ -70,9 +70,11 @@ template <typename V>
 // One step s of a stripe. `rows` is indexed by text position (valid from
 // -kDiagonalPad to n - 1 + kDiagonalPad), `block` holds each lane's word of
 // the row; the carries for lane 0 come from `in`, and the top lane's carries
-// of step s-1 go to `out`. `kEdge` steps (the first L-1 and the last L-1)
-// leave the lanes that lie outside the text unchanged.
-template <typename V, bool kDamerau, bool kScore, bool kEdge>
+// of step s-1 go to `out`. `Scan` (`LevenshteinScan` or `DamerauScan`) says
+// by its `kDamerau` whether the transposition term runs. `kEdge` steps (the
+// first L-1 and the last L-1) leave the lanes that lie outside the text
+// unchanged.
+template <typename V, typename Scan, bool kScore, bool kEdge>
 [[gnu::always_inline]] inline void diagonal_step(DiagonalState<V>& st,
                                                  const std::uint64_t* const* rows,
                                                  const std::size_t* block, std::ptrdiff_t s,
@@ -88,7 +90,7 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
   lanes_up(add_in, out.add, in.add);
   lanes_up(HP_in, out.HP, in.HP);
   lanes_up(HN_in, out.HN, in.HN);
-  if constexpr (kDamerau) lanes_up(fresh_in, out.fresh, in.fresh);
+  if constexpr (Scan::kDamerau) lanes_up(fresh_in, out.fresh, in.fresh);
 
   const V VP = st.VP;
   const V VN = st.VN;
@@ -97,7 +99,7 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
   // The carry out of bit 63 of X + VP + carry, with X a subset of VP.
   st.add = (X | (VP & ~sum)) >> 63;
   V D0 = (sum ^ VP) | PM | VN;
-  if constexpr (kDamerau) {
+  if constexpr (Scan::kDamerau) {
     const V fresh = ~st.D0_prev & PM;
     D0 |= ((fresh << 1) | (fresh_in >> 63)) & st.PM_prev;
     st.fresh = fresh;
@@ -119,7 +121,7 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
     const V active = static_cast<V>(pos < static_cast<std::uint64_t>(n));  // wraps below 0
     new_VP = (new_VP & active) | (VP & ~active);
     new_VN = (new_VN & active) | (VN & ~active);
-    if constexpr (kDamerau) {
+    if constexpr (Scan::kDamerau) {
       D0 = (D0 & active) | (st.D0_prev & ~active);
       PM = (PM & active) | (st.PM_prev & ~active);
     }
@@ -127,7 +129,7 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
   }
   st.VP = new_VP;
   st.VN = new_VN;
-  if constexpr (kDamerau) {
+  if constexpr (Scan::kDamerau) {
     st.D0_prev = D0;
     st.PM_prev = PM;
   }
@@ -137,7 +139,7 @@ template <typename V, bool kDamerau, bool kScore, bool kEdge>
 // Runs one stripe over the `n` text positions of one chunk, from and into
 // its lane state `st`. Its score changes count only when `kScore` (the
 // stripe holds the last block).
-template <typename V, bool kDamerau, bool kScore>
+template <typename V, typename Scan, bool kScore>
 [[gnu::always_inline]] inline void diagonal_stripe(DiagonalState<V>& st,
                                                    const std::uint64_t* const* rows,
                                                    std::size_t n, const std::size_t* block,
@@ -157,15 +159,15 @@ template <typename V, bool kDamerau, bool kScore>
   // too, so a chunk continues where the last one stopped.
   std::ptrdiff_t s = 0;
   for (; s < lead; ++s) {
-    diagonal_step<V, kDamerau, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
+    diagonal_step<V, Scan, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
                                              last_lane, last_shift);
   }
   for (; s < body_end; ++s) {
-    diagonal_step<V, kDamerau, kScore, false>(st, rows, block, s, n, in[s * in_stride], out[s],
+    diagonal_step<V, Scan, kScore, false>(st, rows, block, s, n, in[s * in_stride], out[s],
                                               last_lane, last_shift);
   }
   for (; s < steps; ++s) {
-    diagonal_step<V, kDamerau, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
+    diagonal_step<V, Scan, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
                                              last_lane, last_shift);
   }
   // The last step's top lane, for position n-1.
@@ -178,7 +180,7 @@ constexpr std::size_t kDiagonalChunk = 2048;
 
 // Returns the distance of the pattern whose rows `masks` holds (`m`
 // characters) to `text` (bytes when `ascii`, else UTF-8).
-template <typename V, bool kDamerau>
+template <typename V, typename Scan>
 [[gnu::always_inline]] inline std::size_t diagonal_scan(const BlockMasks& masks, std::size_t m,
                                                         std::string_view text, bool ascii) {
   constexpr std::size_t kLanes = sizeof(V) / sizeof(std::uint64_t);
@@ -225,10 +227,10 @@ template <typename V, bool kDamerau>
       DiagonalState<V> st;
       std::memcpy(&st, states.data() + g * sizeof st, sizeof st);
       if (g + 1 == stripes) {
-        diagonal_stripe<V, kDamerau, true>(st, at, n, block, in, in_stride, carries.data(),
+        diagonal_stripe<V, Scan, true>(st, at, n, block, in, in_stride, carries.data(),
                                            last_lane, last_shift);
       } else {
-        diagonal_stripe<V, kDamerau, false>(st, at, n, block, in, in_stride, carries.data(),
+        diagonal_stripe<V, Scan, false>(st, at, n, block, in, in_stride, carries.data(),
                                             last_lane, last_shift);
       }
       std::memcpy(states.data() + g * sizeof st, &st, sizeof st);
@@ -250,31 +252,31 @@ typedef std::uint64_t DiagonalV2 __attribute__((vector_size(16)));
 typedef std::uint64_t DiagonalV4 __attribute__((vector_size(32)));
 typedef std::uint64_t DiagonalV8 __attribute__((vector_size(64)));
 
-template <bool kDamerau>
+template <typename Scan>
 __attribute__((target("sse2"))) std::size_t diagonal_scan_sse2(const BlockMasks& masks,
                                                                std::size_t m,
                                                                std::string_view text, bool ascii) {
-  return diagonal_scan<DiagonalV2, kDamerau>(masks, m, text, ascii);
+  return diagonal_scan<DiagonalV2, Scan>(masks, m, text, ascii);
 }
 
-template <bool kDamerau>
+template <typename Scan>
 __attribute__((target("avx2"))) std::size_t diagonal_scan_avx2(const BlockMasks& masks,
                                                                std::size_t m,
                                                                std::string_view text, bool ascii) {
-  return diagonal_scan<DiagonalV4, kDamerau>(masks, m, text, ascii);
+  return diagonal_scan<DiagonalV4, Scan>(masks, m, text, ascii);
 }
 
-template <bool kDamerau>
+template <typename Scan>
 __attribute__((target("avx512f"))) std::size_t diagonal_scan_avx512(const BlockMasks& masks,
                                                                    std::size_t m,
                                                                    std::string_view text,
                                                                    bool ascii) {
-  return diagonal_scan<DiagonalV8, kDamerau>(masks, m, text, ascii);
+  return diagonal_scan<DiagonalV8, Scan>(masks, m, text, ascii);
 }
 
 // Returns the diagonal kernel of `lanes` lanes (2, 4 or 8) when this CPU
 // runs it, or null.
-template <bool kDamerau>
+template <typename Scan>
 DiagonalKernel diagonal_kernel_of(std::size_t lanes) {
   struct Kernels {
     DiagonalKernel sse2, avx2, avx512;
@@ -282,9 +284,9 @@ DiagonalKernel diagonal_kernel_of(std::size_t lanes) {
   static const Kernels kernels = [] {
     __builtin_cpu_init();
     return Kernels{
-        __builtin_cpu_supports("sse2") ? diagonal_scan_sse2<kDamerau> : nullptr,
-        __builtin_cpu_supports("avx2") ? diagonal_scan_avx2<kDamerau> : nullptr,
-        __builtin_cpu_supports("avx512f") ? diagonal_scan_avx512<kDamerau> : nullptr};
+        __builtin_cpu_supports("sse2") ? diagonal_scan_sse2<Scan> : nullptr,
+        __builtin_cpu_supports("avx2") ? diagonal_scan_avx2<Scan> : nullptr,
+        __builtin_cpu_supports("avx512f") ? diagonal_scan_avx512<Scan> : nullptr};
   }();
   return lanes == 2 ? kernels.sse2 : lanes == 4 ? kernels.avx2 : lanes == 8 ? kernels.avx512
                                                                             : nullptr;
@@ -297,7 +299,7 @@ DiagonalKernel diagonal_kernel_of(std::size_t lanes) {
 // loop. On 32-bit x86 the kernels measured slower than the column scan or
 // level with it (128 to 1000 characters; AVX2 ahead only at 1000), so the
 // column scan stays there.
-template <bool kDamerau>
+template <typename Scan>
 DiagonalKernel diagonal_kernel(std::size_t blocks) {
 #if defined(__i386__)
   (void)blocks;
@@ -307,18 +309,18 @@ DiagonalKernel diagonal_kernel(std::size_t blocks) {
   DiagonalKernel kernel = nullptr;
   for (std::size_t lanes = kNarrowest; lanes <= 8; lanes *= 2) {
     if (blocks < lanes) break;
-    if (DiagonalKernel wider = diagonal_kernel_of<kDamerau>(lanes)) kernel = wider;
+    if (DiagonalKernel wider = diagonal_kernel_of<Scan>(lanes)) kernel = wider;
   }
   return kernel;
 #endif
 }
 #else
-template <bool kDamerau>
+template <typename Scan>
 DiagonalKernel diagonal_kernel_of(std::size_t) {
   return nullptr;
 }
 
-template <bool kDamerau>
+template <typename Scan>
 DiagonalKernel diagonal_kernel(std::size_t) {
   return nullptr;
 }

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "damerau_scan.h"
 #include "diagonal_blocks.h"
+#include "levenshtein_scan.h"
 #include "pattern_masks.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/damerau_bp.h"
@@ -160,11 +162,11 @@ TEST(WordSizeTest, LargestOptionValues) {
 // the plain reference: the last block in each lane of a stripe, one stripe or
 // several, texts shorter than a stripe has lanes or longer than a chunk,
 // code points below and above 256 and above U+FFFF.
-template <bool kDamerau>
+template <typename Scan>
 void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref::Text&)) {
-  ref::Random random(kDamerau ? 32 : 31);
+  ref::Random random(Scan::kDamerau ? 32 : 31);
   for (const std::size_t lanes : {2, 4, 8}) {
-    const detail::DiagonalKernel kernel = detail::diagonal_kernel_of<kDamerau>(lanes);
+    const detail::DiagonalKernel kernel = detail::diagonal_kernel_of<Scan>(lanes);
     if (kernel == nullptr) continue;
     for (const std::size_t m : {65, 127, 128, 129, 192, 257, 320, 448, 511, 512, 513, 1000}) {
       for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kMixed}) {
@@ -185,8 +187,8 @@ void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref
 }
 
 TEST(WordSizeTest, DiagonalKernelsMatchReference) {
-  check_diagonal_kernels<false>(ref::levenshtein);
-  check_diagonal_kernels<true>(ref::osa);
+  check_diagonal_kernels<detail::LevenshteinScan>(ref::levenshtein);
+  check_diagonal_kernels<detail::DamerauScan>(ref::osa);
 }
 
 }  // namespace
