@@ -33,12 +33,10 @@ void release_texts(PyBackedStr& query, std::vector<PyBackedStr>& candidates) {
   candidates = std::vector<PyBackedStr>();
 }
 
-using DistanceCore = std::vector<std::size_t> (*)(std::string_view,
-                                                  std::span<const std::string_view>,
-                                                  std::optional<bool>);
+using DistanceBatchCore = decltype(&quillmatch_core::levenshtein_batch);
 
 // The body shared by the two distances, which have the same parameters.
-PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceCore core,
+PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceBatchCore core,
                                PyObject* args, PyObject* kwargs) {
   Arguments in(description, args, kwargs);
   PyBackedStr query = in.required(0, extract_text_view);

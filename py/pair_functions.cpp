@@ -22,9 +22,7 @@ constexpr FunctionDescription kDamerauBp{"damerau_bp", kDistanceParameters, 2};
 constexpr FunctionDescription kJaroWinklerSimilarity{"jaro_winkler_similarity",
                                                      kSimilarityParameters, 2};
 
-using DistanceCore = quillmatch_core::Result<std::size_t> (*)(
-    std::string_view, std::string_view, std::optional<std::size_t>, std::optional<bool>,
-    std::optional<std::size_t>);
+using DistanceCore = decltype(&quillmatch_core::levenshtein_bp);
 
 // The body shared by the two distances, which have the same parameters.
 PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
