@@ -243,6 +243,7 @@ template <typename T>
     // The bit in every lane, set lane by lane: a scalar operand would be
     // promoted to int, which some builds refuse to narrow into the lanes.
     V bit = zero;
+    // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): k < 4, the bit fits every lane type
     for (std::size_t i = 0; i < kPerVector; ++i) bit[i] = static_cast<T>(1u << k);
     for (std::size_t h = 0; h < kVectors; ++h) {
       V PM;

@@ -44,8 +44,10 @@ inline double winkler_from_ratios(double a, double b, double t, std::size_t pref
 inline double winkler_score(std::size_t matches, std::size_t mismatched, std::size_t n1,
                             std::size_t n2, std::size_t prefix, double p) {
   const auto m = static_cast<double>(matches);
+  // Half the half-transpositions, rounded down.
+  const std::size_t transpositions = mismatched / 2;
   return winkler_from_ratios(m / static_cast<double>(n1), m / static_cast<double>(n2),
-                             static_cast<double>(matches - mismatched / 2) / m, prefix, p);
+                             static_cast<double>(matches - transpositions) / m, prefix, p);
 }
 
 // The quotients n / d for 1 <= d <= 64 and 0 <= n <= d, each the correctly
