@@ -1,9 +1,9 @@
 // The arguments of a call: the parser that fills the slots from the
 // positional tuple and the keyword dict, the conversion of each kind of
 // argument, and the intake of a sequence of candidate texts.
-#include <climits>    // ULLONG_MAX
-#include <cstring>    // std::memcpy
-#include <cstdint>    // SIZE_MAX
+#include <climits>  // ULLONG_MAX
+#include <cstdint>  // SIZE_MAX
+#include <cstring>  // std::memcpy
 #include <initializer_list>
 #include <iterator>   // std::size
 #include <new>        // std::bad_alloc
@@ -73,15 +73,14 @@ PyErr too_many_positional_arguments(const FunctionDescription& description, std:
 PyErr unexpected_keyword_argument(const FunctionDescription& description, PyObject* key) {
   auto key_text = str_of(key);
   if (!key_text.ok()) return std::move(key_text.error());
-  return PyErr::new_message(PyExc_TypeError, full_name(description) +
-                                                 " got an unexpected keyword argument '" +
-                                                 key_text.value() + "'");
+  return PyErr::new_message(
+      PyExc_TypeError,
+      full_name(description) + " got an unexpected keyword argument '" + key_text.value() + "'");
 }
 
 PyErr multiple_values_for_argument(const FunctionDescription& description, const char* name) {
-  return PyErr::new_message(PyExc_TypeError, full_name(description) +
-                                                 " got multiple values for argument '" + name +
-                                                 "'");
+  return PyErr::new_message(
+      PyExc_TypeError, full_name(description) + " got multiple values for argument '" + name + "'");
 }
 
 // Appends the quoted names: 'a', 'a' and 'b', 'a', 'b' and 'c'.
@@ -101,8 +100,8 @@ PyErr missing_required_positional_arguments(const FunctionDescription& descripti
     if (borrowed_slots[i] == nullptr) missing.push_back(description.parameters[i]);
   }
   std::string message = full_name(description) + " missing " + std::to_string(missing.size()) +
-                        " required positional " +
-                        (missing.size() == 1 ? "argument" : "arguments") + ": ";
+                        " required positional " + (missing.size() == 1 ? "argument" : "arguments") +
+                        ": ";
   push_parameter_list(message, missing);
   return PyErr::new_message(PyExc_TypeError, std::move(message));
 }
@@ -140,8 +139,8 @@ const InternedParameters& interned_parameters(const FunctionDescription& descrip
 // A key that is one of the interned names matches by identity; any other key
 // is compared by its UTF-8 bytes, which gives the same answer for an equal
 // `str` and keeps every odd key (subclass, surrogates) as it was.
-std::size_t parameter_index(const FunctionDescription& description,
-                            const InternedParameters& names, PyObject* key) {
+std::size_t parameter_index(const FunctionDescription& description, const InternedParameters& names,
+                            PyObject* key) {
   const std::size_t count = description.parameters.size();
   for (std::size_t i = 0; i < count; ++i) {
     if (key == names.names[i]) return i;
@@ -232,8 +231,8 @@ PyResult<bool> special_bool(PyObject* object) {
   // `__get__` of the descriptor's type, when it has one.
   PyRef getter(PyObject_GetAttr(type_of(method.get()), interned(Name::kGet)));
   if (getter) {
-    method = PyRef(PyObject_CallFunctionObjArgs(getter.get(), method.get(), object,
-                                                borrowed_type, nullptr));
+    method = PyRef(
+        PyObject_CallFunctionObjArgs(getter.get(), method.get(), object, borrowed_type, nullptr));
     if (!method) return PyErr::fetch();
   } else {
     PyErr_Clear();

@@ -17,8 +17,8 @@ namespace quillmatch_py {
 
 namespace {
 
-constexpr const char* kNameTexts[] = {"__name__", "__all__", "__qualname__", "__module__",
-                                       "add_note", "__bool__", "__get__"};
+constexpr const char* kNameTexts[] = {"__name__", "__all__",  "__qualname__", "__module__",
+                                      "add_note", "__bool__", "__get__"};
 static_assert(std::size(kNameTexts) == static_cast<std::size_t>(Name::kCount));
 
 }  // namespace
@@ -133,10 +133,10 @@ PyErr PyErr::fetch() {
 
 void PyErr::make_concrete() {
   if (cast_object_) {
-    message_ = cast_object_.get() == Py_None
-                   ? std::string("'None' is not an instance of '")
-                   : std::string("'").append(type_qualname(cast_object_.get()))
-                         .append("' object is not an instance of '");
+    message_ = cast_object_.get() == Py_None ? std::string("'None' is not an instance of '")
+                                             : std::string("'")
+                                                   .append(type_qualname(cast_object_.get()))
+                                                   .append("' object is not an instance of '");
     message_.append(required_type_).append("'");
     message_type_ = PyExc_TypeError;
     cast_object_ = PyRef();
@@ -211,7 +211,8 @@ PyRef new_list(std::span<const T> values, PyRef (*new_item)(T)) {
   if (!list) constructor_failed("PyList_New");
   for (std::size_t i = 0; i < values.size(); ++i) {
     // PyList_SetItem takes over the item's reference, also when it fails.
-    if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), new_item(values[i]).release()) != 0) {
+    if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), new_item(values[i]).release()) !=
+        0) {
       constructor_failed("PyList_SetItem");
     }
   }

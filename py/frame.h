@@ -112,7 +112,7 @@ class PyResult {
 // The static parameter list of one module function. Every parameter may be
 // passed by position or by keyword; the first `required` ones must be given.
 struct FunctionDescription {
-  const char* name;                     // "levenshtein_bp"; messages say "levenshtein_bp()"
+  const char* name;  // "levenshtein_bp"; messages say "levenshtein_bp()"
   std::span<const char* const> parameters;
   std::size_t required;
 };

@@ -27,9 +27,7 @@ PyObject* interned(Name name);
 // printing the exception it left pending, if any.
 [[noreturn]] void constructor_failed(const char* constructor);
 
-inline PyObject* type_of(PyObject* object) {
-  return reinterpret_cast<PyObject*>(Py_TYPE(object));
-}
+inline PyObject* type_of(PyObject* object) { return reinterpret_cast<PyObject*>(Py_TYPE(object)); }
 
 inline bool has_type_flag(PyObject* object, unsigned long flag) {
   return (PyType_GetFlags(Py_TYPE(object)) & flag) != 0;

@@ -38,7 +38,8 @@ static_assert(kMethodFlags == 0x23);
 
 PyMethodDef function_records[] = {
     {"levenshtein_bp", as_cfunction<levenshtein_bp>(), kMethodFlags,
-     "levenshtein_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
+     "levenshtein_bp(str_1, str_2, max_len=None, case_insensitive=None, "
+     "score_cutoff=None)\n--\n\n"},
     {"damerau_bp", as_cfunction<damerau_bp>(), kMethodFlags,
      "damerau_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
     {"jaro_winkler_similarity", as_cfunction<jaro_winkler_similarity>(), kMethodFlags,
@@ -50,7 +51,8 @@ PyMethodDef function_records[] = {
      "damerau_batch(query, candidates, case_insensitive=None)\n--\n\n"},
     {"jaro_winkler_batch", as_cfunction<jaro_winkler_batch>(), kMethodFlags,
      "jaro_winkler_batch(query, candidates, p=None, case_insensitive=None)\n--\n\n"},
-    {"_ingest_owned", as_cfunction<ingest_owned>(), kMethodFlags, "_ingest_owned(candidates)\n--\n\n"},
+    {"_ingest_owned", as_cfunction<ingest_owned>(), kMethodFlags,
+     "_ingest_owned(candidates)\n--\n\n"},
     {"_ingest_borrow", as_cfunction<ingest_borrow>(), kMethodFlags,
      "_ingest_borrow(candidates)\n--\n\n"},
     {"_ingest_borrow_and_deref", as_cfunction<ingest_borrow_and_deref>(), kMethodFlags,
@@ -72,7 +74,8 @@ PyResult<PyRef> module_all(PyObject* module) {
     if (PyObject_SetAttr(module, interned(Name::kAll), all.get()) != 0) return PyErr::fetch();
     return all;
   }
-  if (!has_type_flag(all.get(), Py_TPFLAGS_LIST_SUBCLASS)) return PyErr::cast_error(all.get(), "list");
+  if (!has_type_flag(all.get(), Py_TPFLAGS_LIST_SUBCLASS))
+    return PyErr::cast_error(all.get(), "list");
   return all;
 }
 

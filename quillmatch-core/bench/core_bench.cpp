@@ -35,8 +35,9 @@ using quillmatch_core::LevenshteinBatch;
 
 constexpr std::string_view kLower = "abcdefghijklmnopqrstuvwxyz";
 // Latin-1 (two bytes each) and CJK (three bytes each) mixed with ASCII.
-const std::vector<std::string> kMixed = {"a", "e", "n", "\xc3\xa9", "\xc3\xbc", "\xc3\x9f",
-                                         "\xe6\x97\xa5", "\xe6\x9c\xac", "\xe8\xaa\x9e"};
+const std::vector<std::string> kMixed = {
+    "a",           "e", "n", "\xc3\xa9", "\xc3\xbc", "\xc3\x9f", "\xe6\x97\xa5", "\xe6\x9c\xac",
+    "\xe8\xaa\x9e"};
 
 std::string random_text(std::mt19937_64& rng, std::size_t chars, bool mixed) {
   std::string s;
@@ -61,12 +62,11 @@ std::string mutated(std::mt19937_64& rng, std::string text) {
 
 void set_pair_counters(benchmark::State& state, std::size_t m, std::size_t n, std::size_t bytes) {
   const auto iterations = static_cast<double>(state.iterations());
-  state.counters["cells/s"] =
-      benchmark::Counter(static_cast<double>(m) * static_cast<double>(n) * iterations,
-                         benchmark::Counter::kIsRate);
-  state.counters["ns/byte"] = benchmark::Counter(
-      static_cast<double>(bytes) * iterations,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["cells/s"] = benchmark::Counter(
+      static_cast<double>(m) * static_cast<double>(n) * iterations, benchmark::Counter::kIsRate);
+  state.counters["ns/byte"] =
+      benchmark::Counter(static_cast<double>(bytes) * iterations,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // ---------------------------------------------------------------------------
@@ -103,17 +103,17 @@ void BM_JaroWinkler(benchmark::State& state) {
 
 void distance_paths(benchmark::internal::Benchmark* b) {
   b->ArgNames({"chars", "non_ascii"});
-  for (int chars : {8, 16, 32, 64}) b->Args({chars, 0});       // byte path
-  for (int chars : {8, 64}) b->Args({chars, 1});               // code-point path
+  for (int chars : {8, 16, 32, 64}) b->Args({chars, 0});              // byte path
+  for (int chars : {8, 64}) b->Args({chars, 1});                      // code-point path
   for (int chars : {65, 128, 500, 1000, 10000}) b->Args({chars, 0});  // multi-word path
   b->Args({1000, 1});
 }
 
 void jaro_winkler_paths(benchmark::internal::Benchmark* b) {
   b->ArgNames({"chars", "non_ascii"});
-  for (int chars : {8, 16}) b->Args({chars, 0});   // short byte path
+  for (int chars : {8, 16}) b->Args({chars, 0});       // short byte path
   for (int chars : {17, 32, 64}) b->Args({chars, 0});  // mask byte path
-  for (int chars : {8, 64}) b->Args({chars, 1});   // code-point path
+  for (int chars : {8, 64}) b->Args({chars, 1});       // code-point path
   for (int chars : {65, 500, 1000, 10000}) b->Args({chars, 0});
 }
 
@@ -139,8 +139,7 @@ void BM_Blocks(benchmark::State& state) {
   const BlockMasks masks(pattern, BlockMasks::block_count(chars));
   constexpr std::size_t kLanes[] = {0, 2, 4, 8};
   const std::size_t lanes = kLanes[static_cast<int>(kKernel)];
-  const DiagonalKernel kernel =
-      lanes == 0 ? nullptr : diagonal_kernel_of<Scan>(lanes);
+  const DiagonalKernel kernel = lanes == 0 ? nullptr : diagonal_kernel_of<Scan>(lanes);
   if (lanes != 0 && kernel == nullptr) {
     state.SkipWithError("instruction set not supported by this CPU");
     return;
@@ -166,14 +165,30 @@ void block_sizes(benchmark::internal::Benchmark* b) {
 
 using quillmatch_core::detail::DamerauScan;
 using quillmatch_core::detail::LevenshteinScan;
-BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kColumns>)->Name("LevenshteinBlocks/columns")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kSse2>)->Name("LevenshteinBlocks/diagonal_sse2")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx2>)->Name("LevenshteinBlocks/diagonal_avx2")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx512>)->Name("LevenshteinBlocks/diagonal_avx512")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kColumns>)->Name("DamerauBlocks/columns")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kSse2>)->Name("DamerauBlocks/diagonal_sse2")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx2>)->Name("DamerauBlocks/diagonal_avx2")->Apply(block_sizes);
-BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx512>)->Name("DamerauBlocks/diagonal_avx512")->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kColumns>)
+    ->Name("LevenshteinBlocks/columns")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kSse2>)
+    ->Name("LevenshteinBlocks/diagonal_sse2")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx2>)
+    ->Name("LevenshteinBlocks/diagonal_avx2")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<LevenshteinScan, BlockKernel::kAvx512>)
+    ->Name("LevenshteinBlocks/diagonal_avx512")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kColumns>)
+    ->Name("DamerauBlocks/columns")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kSse2>)
+    ->Name("DamerauBlocks/diagonal_sse2")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx2>)
+    ->Name("DamerauBlocks/diagonal_avx2")
+    ->Apply(block_sizes);
+BENCHMARK(BM_Blocks<DamerauScan, BlockKernel::kAvx512>)
+    ->Name("DamerauBlocks/diagonal_avx512")
+    ->Apply(block_sizes);
 
 // ---------------------------------------------------------------------------
 // Batches: one query against word-like candidates of `range(0)` to `range(1)`
@@ -217,8 +232,8 @@ void set_batch_counters(benchmark::State& state, const Candidates& c) {
 
 void batch_shapes(benchmark::internal::Benchmark* b) {
   b->ArgNames({"min", "max", "fallback"});
-  b->Args({5, 12, 0});   // English words
-  b->Args({1, 8, 0});    // the narrowest lanes
+  b->Args({5, 12, 0});  // English words
+  b->Args({1, 8, 0});   // the narrowest lanes
   b->Args({9, 16, 0});
   b->Args({17, 64, 0});  // the widest lanes
   b->Args({5, 12, 1});
@@ -271,16 +286,32 @@ void BM_BatchLanes(benchmark::State& state) {
   set_batch_counters(state, c);
 }
 
-BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, true>)->Name("LevenshteinBatch/lanes_avx2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, false>)->Name("LevenshteinBatch/lanes_sse2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, true>)->Name("DamerauBatch/lanes_avx2")->Apply(batch_shapes);
-BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, false>)->Name("DamerauBatch/lanes_sse2")->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, true>)
+    ->Name("LevenshteinBatch/lanes_avx2")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<LevenshteinBatch, LevenshteinScan, false>)
+    ->Name("LevenshteinBatch/lanes_sse2")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, true>)
+    ->Name("DamerauBatch/lanes_avx2")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_BatchLanes<DamerauBatch, DamerauScan, false>)
+    ->Name("DamerauBatch/lanes_sse2")
+    ->Apply(batch_shapes);
 #endif
 
-BENCHMARK(BM_Batch<quillmatch_core::levenshtein_batch>)->Name("LevenshteinBatch/dispatched")->Apply(batch_shapes);
-BENCHMARK(BM_BatchOneAtATime<LevenshteinBatch>)->Name("LevenshteinBatch/one_at_a_time")->Apply(batch_shapes);
-BENCHMARK(BM_Batch<quillmatch_core::damerau_batch>)->Name("DamerauBatch/dispatched")->Apply(batch_shapes);
-BENCHMARK(BM_BatchOneAtATime<DamerauBatch>)->Name("DamerauBatch/one_at_a_time")->Apply(batch_shapes);
+BENCHMARK(BM_Batch<quillmatch_core::levenshtein_batch>)
+    ->Name("LevenshteinBatch/dispatched")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_BatchOneAtATime<LevenshteinBatch>)
+    ->Name("LevenshteinBatch/one_at_a_time")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_Batch<quillmatch_core::damerau_batch>)
+    ->Name("DamerauBatch/dispatched")
+    ->Apply(batch_shapes);
+BENCHMARK(BM_BatchOneAtATime<DamerauBatch>)
+    ->Name("DamerauBatch/one_at_a_time")
+    ->Apply(batch_shapes);
 
 // Code-point scoring: English-like words of 5 to 12 letters, 30% of them
 // holding one Latin-1 letter, against `range(0)`: 0 an ASCII query, 1 an
@@ -310,8 +341,12 @@ void code_point_shapes(benchmark::internal::Benchmark* b) {
     for (int ci : {0, 1}) b->Args({query, ci});
   }
 }
-BENCHMARK(BM_BatchCodePoints<quillmatch_core::levenshtein_batch>)->Name("LevenshteinBatch/code_points")->Apply(code_point_shapes);
-BENCHMARK(BM_BatchCodePoints<quillmatch_core::damerau_batch>)->Name("DamerauBatch/code_points")->Apply(code_point_shapes);
+BENCHMARK(BM_BatchCodePoints<quillmatch_core::levenshtein_batch>)
+    ->Name("LevenshteinBatch/code_points")
+    ->Apply(code_point_shapes);
+BENCHMARK(BM_BatchCodePoints<quillmatch_core::damerau_batch>)
+    ->Name("DamerauBatch/code_points")
+    ->Apply(code_point_shapes);
 
 void BM_JaroWinklerBatch(benchmark::State& state) {
   const Candidates c = make_candidates(state);
@@ -354,7 +389,9 @@ std::vector<double> jaro_winkler_batch_folded(std::string_view query,
                                               bool ci) {
   return quillmatch_core::jaro_winkler_batch(query, candidates, std::nullopt, ci).value();
 }
-BENCHMARK(BM_BatchCodePoints<jaro_winkler_batch_folded>)->Name("JaroWinklerBatch/code_points")->Apply(code_point_shapes);
+BENCHMARK(BM_BatchCodePoints<jaro_winkler_batch_folded>)
+    ->Name("JaroWinklerBatch/code_points")
+    ->Apply(code_point_shapes);
 
 }  // namespace
 

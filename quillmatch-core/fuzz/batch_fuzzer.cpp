@@ -64,8 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto damerau = quillmatch_core::damerau_batch(query, candidates, case_insensitive);
   const quillmatch_core::LevenshteinBatch levenshtein_one(query, case_insensitive);
   const quillmatch_core::DamerauBatch damerau_one(query, case_insensitive);
-  const auto similarities = quillmatch_core::jaro_winkler_batch(query, candidates, p, case_insensitive);
-  FUZZ_CHECK(report, levenshtein.size() == candidates.size() && damerau.size() == candidates.size());
+  const auto similarities =
+      quillmatch_core::jaro_winkler_batch(query, candidates, p, case_insensitive);
+  FUZZ_CHECK(report,
+             levenshtein.size() == candidates.size() && damerau.size() == candidates.size());
 
   const double scale = p.value_or(0.1);
   if (!(scale >= 0.0 && scale <= 0.25)) {
@@ -85,15 +87,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t count = quillmatch_core::detail::count_chars(candidate);
       FUZZ_CHECK(report, levenshtein[i] == count && damerau[i] == count);
     } else {
-      const auto lev = quillmatch_core::levenshtein_bp(query, candidate, std::nullopt, case_insensitive);
-      const auto osa = quillmatch_core::damerau_bp(query, candidate, std::nullopt, case_insensitive);
+      const auto lev =
+          quillmatch_core::levenshtein_bp(query, candidate, std::nullopt, case_insensitive);
+      const auto osa =
+          quillmatch_core::damerau_bp(query, candidate, std::nullopt, case_insensitive);
       FUZZ_CHECK(report, lev.ok() && levenshtein[i] == lev.value());
       FUZZ_CHECK(report, osa.ok() && damerau[i] == osa.value());
     }
     FUZZ_CHECK(report, levenshtein_one.distance(candidate) == levenshtein[i]);
     FUZZ_CHECK(report, damerau_one.distance(candidate) == damerau[i]);
     if (similarities.ok()) {
-      const auto pair = quillmatch_core::jaro_winkler(query, candidate, p, std::nullopt, case_insensitive);
+      const auto pair =
+          quillmatch_core::jaro_winkler(query, candidate, p, std::nullopt, case_insensitive);
       FUZZ_CHECK(report, pair.ok() && same_bits(similarities.value()[i], pair.value()));
     }
   }

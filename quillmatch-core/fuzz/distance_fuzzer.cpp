@@ -56,12 +56,12 @@ void check(fuzz::Report report, const char* measure, Core core, Reference refere
     if (!recoded) continue;
     report.text("recoded str_1", recoded->first);
     report.text("recoded str_2", recoded->second);
-    const auto again = core(recoded->first, recoded->second, std::nullopt, std::nullopt,
-                            std::nullopt);
+    const auto again =
+        core(recoded->first, recoded->second, std::nullopt, std::nullopt, std::nullopt);
     FUZZ_CHECK(report, again.ok() && again.value() == distance);
     // Reversed: where only one side fits a word, that side is the pattern.
-    const auto reversed = core(recoded->second, recoded->first, std::nullopt, std::nullopt,
-                               std::nullopt);
+    const auto reversed =
+        core(recoded->second, recoded->first, std::nullopt, std::nullopt, std::nullopt);
     FUZZ_CHECK(report, reversed.ok() && reversed.value() == distance);
   }
 }
@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string s2 = ref::encode(b);
   const auto case_insensitive = in.case_option();
   const auto max_len = in.option_near(std::max(a.size(), b.size()));
-  const auto score_cutoff = in.option_near(a.size() > b.size() ? a.size() - b.size() : b.size() - a.size());
+  const auto score_cutoff =
+      in.option_near(a.size() > b.size() ? a.size() - b.size() : b.size() - a.size());
 
   fuzz::Report report;
   report.text("str_1", s1);
@@ -118,10 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!a.empty() && in.flag()) {
     const std::size_t len_1 = 65 + in.below(936);
     const std::size_t len_2 = len_1 + in.below(129) - 64;
-    check_long<quillmatch_core::detail::LevenshteinScan>(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein,
-                      a, b, len_1, len_2);
-    check_long<quillmatch_core::detail::DamerauScan>(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, a, b, len_1,
-                     len_2);
+    check_long<quillmatch_core::detail::LevenshteinScan>(report, "levenshtein_bp",
+                                                         quillmatch_core::levenshtein_bp,
+                                                         ref::levenshtein, a, b, len_1, len_2);
+    check_long<quillmatch_core::detail::DamerauScan>(
+        report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, a, b, len_1, len_2);
   }
   return 0;
 }

@@ -75,9 +75,9 @@ class Report {
 };
 
 // Fails the run with the report when `condition` does not hold.
-#define FUZZ_CHECK(report, condition)                                   \
-  do {                                                                  \
-    if (!(condition)) (report).fail(__FILE__, __LINE__, #condition);    \
+#define FUZZ_CHECK(report, condition)                                \
+  do {                                                               \
+    if (!(condition)) (report).fail(__FILE__, __LINE__, #condition); \
   } while (0)
 
 // ---------------------------------------------------------------------------

@@ -57,12 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   report.option("case_insensitive", case_insensitive);
   report.option("score_cutoff", score_cutoff);
 
-  const auto got = quillmatch_core::jaro_winkler(s1, s2, p, max_len, case_insensitive, score_cutoff);
+  const auto got =
+      quillmatch_core::jaro_winkler(s1, s2, p, max_len, case_insensitive, score_cutoff);
   if (!scale_ok) {
     FUZZ_CHECK(report, !got.ok() && got.error().invalid_prefix_scale() != nullptr);
     FUZZ_CHECK(report, same_bits(got.error().invalid_prefix_scale()->value, scale));
     const auto batch = quillmatch_core::JaroWinklerBatch::create(s1, p, case_insensitive);
-    FUZZ_CHECK(report, !batch.ok() && same_bits(batch.error().invalid_prefix_scale()->value, scale));
+    FUZZ_CHECK(report,
+               !batch.ok() && same_bits(batch.error().invalid_prefix_scale()->value, scale));
     return 0;
   }
   if (max_len && (a.size() > *max_len || b.size() > *max_len)) {

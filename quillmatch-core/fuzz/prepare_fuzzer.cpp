@@ -129,8 +129,8 @@ void check_helpers(fuzz::Report& report, std::string_view text) {
   }
 }
 
-void check_prepared(fuzz::Report& report, std::string_view s1, std::string_view s2,
-                    bool fold, std::optional<std::size_t> max_len) {
+void check_prepared(fuzz::Report& report, std::string_view s1, std::string_view s2, bool fold,
+                    std::optional<std::size_t> max_len) {
   const std::string t1 = fold ? fuzz::lower(s1) : std::string(s1);
   const std::string t2 = fold ? fuzz::lower(s2) : std::string(s2);
   const bool ascii = ascii_ref(t1) && ascii_ref(t2);
@@ -172,10 +172,13 @@ void check_measures(fuzz::Report& report, std::string_view s1, std::string_view 
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const std::string_view candidate = candidates[i];
     if (s1.empty()) {
-      FUZZ_CHECK(report, lev_batch[i] == count_ref(candidate) && osa_batch[i] == count_ref(candidate));
+      FUZZ_CHECK(report,
+                 lev_batch[i] == count_ref(candidate) && osa_batch[i] == count_ref(candidate));
     } else {
-      FUZZ_CHECK(report, lev_batch[i] == core::levenshtein_bp(s1, candidate, std::nullopt, fold).value());
-      FUZZ_CHECK(report, osa_batch[i] == core::damerau_bp(s1, candidate, std::nullopt, fold).value());
+      FUZZ_CHECK(report,
+                 lev_batch[i] == core::levenshtein_bp(s1, candidate, std::nullopt, fold).value());
+      FUZZ_CHECK(report,
+                 osa_batch[i] == core::damerau_bp(s1, candidate, std::nullopt, fold).value());
     }
     const auto pair = core::jaro_winkler(s1, candidate, std::nullopt, std::nullopt, fold);
     FUZZ_CHECK(report, same_bits(jw_batch.value()[i], pair.value()));

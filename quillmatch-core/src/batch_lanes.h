@@ -127,8 +127,8 @@ struct LaneQuery {
 
   std::array<std::uint8_t, 64> class_byte{};  // the folded byte of each class
   std::array<std::uint8_t, 64> text_class{};  // the class of each query position
-  std::size_t length;       // query code points, 1 to 64
-  std::size_t classes = 0;  // distinct (folded) code points of the query
+  std::size_t length;                         // query code points, 1 to 64
+  std::size_t classes = 0;                    // distinct (folded) code points of the query
   bool fold;
 };
 
@@ -145,7 +145,7 @@ inline constexpr std::size_t kRowBytes = 8 * kGroupBytes;
 // (but for the rare candidates of 1 to 3 bytes).
 template <std::size_t kWords>
 [[gnu::always_inline]] inline std::array<std::uint64_t, kWords> candidate_row(const char* from,
-                                                                            std::size_t n) {
+                                                                              std::size_t n) {
   static_assert(std::endian::native == std::endian::little);
   const auto byte = [&](std::size_t at) {
     return std::uint64_t{static_cast<unsigned char>(from[at])} << (8 * at);
@@ -187,9 +187,8 @@ template <std::size_t kWidth>
 // whose candidate holds a byte of 0x80 or above: their scores are void.
 template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_rows(const std::string_view* candidates,
-                                                        const std::size_t* group,
-                                                        std::size_t count, unsigned char* rows,
-                                                        T* lengths) {
+                                                        const std::size_t* group, std::size_t count,
+                                                        unsigned char* rows, T* lengths) {
   using Bytes = LaneVector<std::uint8_t>::type;
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
@@ -390,7 +389,8 @@ template <typename T, typename Scan>
     V counts[2] = {VP[h] & mask, VN[h] & mask};
     for (V& x : counts) {
       x = x - ((x >> 1) & static_cast<T>(0x5555555555555555));
-      x = (x & static_cast<T>(0x3333333333333333)) + ((x >> 2) & static_cast<T>(0x3333333333333333));
+      x = (x & static_cast<T>(0x3333333333333333)) +
+          ((x >> 2) & static_cast<T>(0x3333333333333333));
       x = (x + (x >> 4)) & static_cast<T>(0x0F0F0F0F0F0F0F0F);
       if constexpr (sizeof(T) >= 2) x += x >> 8;
       if constexpr (sizeof(T) >= 4) x += x >> 16;
@@ -415,8 +415,8 @@ struct Avx2Masks {
   // and their `class_byte`) and each vector v of `rows`. One comparison and
   // one movemask per class and vector.
   template <typename Query>
-  __attribute__((target("avx2"))) static void build(const Query& query,
-                                                    const unsigned char* rows, Word* masks) {
+  __attribute__((target("avx2"))) static void build(const Query& query, const unsigned char* rows,
+                                                    Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m256i b = _mm256_set1_epi8(static_cast<char>(query.class_byte[c]));
       for (std::size_t v = 0; v < kRowBytes / kBytes; ++v) {
@@ -434,8 +434,8 @@ struct Sse2Masks {
   static constexpr std::size_t kBytes = 16;
 
   template <typename Query>
-  __attribute__((target("sse2"))) static void build(const Query& query,
-                                                    const unsigned char* rows, Word* masks) {
+  __attribute__((target("sse2"))) static void build(const Query& query, const unsigned char* rows,
+                                                    Word* masks) {
     for (std::size_t c = 0; c < query.classes; ++c) {
       const __m128i b = _mm_set1_epi8(static_cast<char>(query.class_byte[c]));
       for (std::size_t v = 0; v < kRowBytes / kBytes; ++v) {
@@ -460,8 +460,8 @@ struct Sse2Masks {
 template <typename T, typename Scan, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t scan_lanes(const LaneQuery& query,
                                                        const std::string_view* candidates,
-                                                       const std::size_t* group,
-                                                       std::size_t count, std::size_t* out) {
+                                                       const std::size_t* group, std::size_t count,
+                                                       std::size_t* out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];

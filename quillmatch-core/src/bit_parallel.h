@@ -71,8 +71,8 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
   } else if (n == 0) {
     distance = m;
   } else if (pair.ascii && word_m <= 64) {
-    distance = scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text),
-                                               word_text);
+    distance =
+        scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
   } else if (word_m <= 64) {
     const CodePointMasks masks(word_pattern, word_m);
     typename Scan::Word state(word_m);

@@ -114,7 +114,7 @@ class CodePointScorer {
   }
 
   bool fold_;
-  std::vector<char32_t> chars_;  // the query's code points, lower-cased when folding
+  std::vector<char32_t> chars_;         // the query's code points, lower-cased when folding
   std::optional<CodePointMasks> word_;  // up to 64 characters
   std::optional<BlockMasks> blocks_;    // 65 and more
   std::string lowered_;                 // the current candidate, lower-cased

@@ -112,8 +112,8 @@ std::string format_shortest(double value) {
 
 std::string MatchError::debug_text() const {
   if (const auto* e = input_too_long()) {
-    return std::string("InputTooLong { which: \"") + e->which + "\", len: " + std::to_string(e->len) +
-           ", limit: " + std::to_string(e->limit) + " }";
+    return std::string("InputTooLong { which: \"") + e->which +
+           "\", len: " + std::to_string(e->len) + ", limit: " + std::to_string(e->limit) + " }";
   }
   return "InvalidPrefixScale { value: " + format_shortest(invalid_prefix_scale()->value) + " }";
 }

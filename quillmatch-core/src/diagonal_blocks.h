@@ -141,11 +141,10 @@ template <typename V, typename Scan, bool kScore, bool kEdge>
 // stripe holds the last block).
 template <typename V, typename Scan, bool kScore>
 [[gnu::always_inline]] inline void diagonal_stripe(DiagonalState<V>& st,
-                                                   const std::uint64_t* const* rows,
-                                                   std::size_t n, const std::size_t* block,
-                                                   const BlockCarry* in, std::size_t in_stride,
-                                                   BlockCarry* out, const V& last_lane,
-                                                   unsigned last_shift) {
+                                                   const std::uint64_t* const* rows, std::size_t n,
+                                                   const std::size_t* block, const BlockCarry* in,
+                                                   std::size_t in_stride, BlockCarry* out,
+                                                   const V& last_lane, unsigned last_shift) {
   constexpr std::size_t kLanes = sizeof(V) / sizeof(std::uint64_t);
   const auto steps = static_cast<std::ptrdiff_t>(n + kLanes - 1);
   const auto lead = static_cast<std::ptrdiff_t>(kLanes - 1);
@@ -160,15 +159,15 @@ template <typename V, typename Scan, bool kScore>
   std::ptrdiff_t s = 0;
   for (; s < lead; ++s) {
     diagonal_step<V, Scan, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
-                                             last_lane, last_shift);
+                                         last_lane, last_shift);
   }
   for (; s < body_end; ++s) {
     diagonal_step<V, Scan, kScore, false>(st, rows, block, s, n, in[s * in_stride], out[s],
-                                              last_lane, last_shift);
+                                          last_lane, last_shift);
   }
   for (; s < steps; ++s) {
     diagonal_step<V, Scan, kScore, true>(st, rows, block, s, n, in[s * in_stride], out[s],
-                                             last_lane, last_shift);
+                                         last_lane, last_shift);
   }
   // The last step's top lane, for position n-1.
   out[s] = {st.add[kLanes - 1], st.HP[kLanes - 1], st.HN[kLanes - 1], st.fresh[kLanes - 1]};
@@ -227,11 +226,11 @@ template <typename V, typename Scan>
       DiagonalState<V> st;
       std::memcpy(&st, states.data() + g * sizeof st, sizeof st);
       if (g + 1 == stripes) {
-        diagonal_stripe<V, Scan, true>(st, at, n, block, in, in_stride, carries.data(),
-                                           last_lane, last_shift);
+        diagonal_stripe<V, Scan, true>(st, at, n, block, in, in_stride, carries.data(), last_lane,
+                                       last_shift);
       } else {
-        diagonal_stripe<V, Scan, false>(st, at, n, block, in, in_stride, carries.data(),
-                                            last_lane, last_shift);
+        diagonal_stripe<V, Scan, false>(st, at, n, block, in, in_stride, carries.data(), last_lane,
+                                        last_shift);
       }
       std::memcpy(states.data() + g * sizeof st, &st, sizeof st);
     }
@@ -254,23 +253,23 @@ typedef std::uint64_t DiagonalV8 __attribute__((vector_size(64)));
 
 template <typename Scan>
 __attribute__((target("sse2"))) std::size_t diagonal_scan_sse2(const BlockMasks& masks,
-                                                               std::size_t m,
-                                                               std::string_view text, bool ascii) {
+                                                               std::size_t m, std::string_view text,
+                                                               bool ascii) {
   return diagonal_scan<DiagonalV2, Scan>(masks, m, text, ascii);
 }
 
 template <typename Scan>
 __attribute__((target("avx2"))) std::size_t diagonal_scan_avx2(const BlockMasks& masks,
-                                                               std::size_t m,
-                                                               std::string_view text, bool ascii) {
+                                                               std::size_t m, std::string_view text,
+                                                               bool ascii) {
   return diagonal_scan<DiagonalV4, Scan>(masks, m, text, ascii);
 }
 
 template <typename Scan>
 __attribute__((target("avx512f"))) std::size_t diagonal_scan_avx512(const BlockMasks& masks,
-                                                                   std::size_t m,
-                                                                   std::string_view text,
-                                                                   bool ascii) {
+                                                                    std::size_t m,
+                                                                    std::string_view text,
+                                                                    bool ascii) {
   return diagonal_scan<DiagonalV8, Scan>(masks, m, text, ascii);
 }
 
@@ -283,13 +282,14 @@ DiagonalKernel diagonal_kernel_of(std::size_t lanes) {
   };
   static const Kernels kernels = [] {
     __builtin_cpu_init();
-    return Kernels{
-        __builtin_cpu_supports("sse2") ? diagonal_scan_sse2<Scan> : nullptr,
-        __builtin_cpu_supports("avx2") ? diagonal_scan_avx2<Scan> : nullptr,
-        __builtin_cpu_supports("avx512f") ? diagonal_scan_avx512<Scan> : nullptr};
+    return Kernels{__builtin_cpu_supports("sse2") ? diagonal_scan_sse2<Scan> : nullptr,
+                   __builtin_cpu_supports("avx2") ? diagonal_scan_avx2<Scan> : nullptr,
+                   __builtin_cpu_supports("avx512f") ? diagonal_scan_avx512<Scan> : nullptr};
   }();
-  return lanes == 2 ? kernels.sse2 : lanes == 4 ? kernels.avx2 : lanes == 8 ? kernels.avx512
-                                                                            : nullptr;
+  return lanes == 2   ? kernels.sse2
+         : lanes == 4 ? kernels.avx2
+         : lanes == 8 ? kernels.avx512
+                      : nullptr;
 }
 
 // Returns the diagonal kernel that runs `blocks` words fastest on this CPU,

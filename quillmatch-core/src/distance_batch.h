@@ -39,7 +39,8 @@ std::optional<std::size_t> quick_distance(const BatchQuery& table, std::string_v
 template <typename Scan, typename Pair>
 std::size_t batch_distance(const BatchQuery& table, std::string_view candidate, Pair pair) {
   if (auto quick = quick_distance<Scan>(table, candidate)) return *quick;
-  auto result = pair(table.query_text, candidate, std::nullopt, table.case_insensitive, std::nullopt);
+  auto result =
+      pair(table.query_text, candidate, std::nullopt, table.case_insensitive, std::nullopt);
   if (!result) internal_fault("pair distance failed without a length limit");
   return result.value();
 }

@@ -7,7 +7,7 @@
 #include "quillmatch_core/jaro_winkler.h"
 
 #include <algorithm>  // std::min
-#include <bit>  // std::countr_zero
+#include <bit>        // std::countr_zero
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -149,8 +149,8 @@ std::size_t common_prefix(const Text& s1, const Text& s2) {
 
 }  // namespace
 
-Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
-                            std::optional<double> p, std::optional<std::size_t> max_len,
+Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
+                            std::optional<std::size_t> max_len,
                             std::optional<bool> case_insensitive,
                             std::optional<double> score_cutoff) {
   double scale;
@@ -185,7 +185,8 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2,
   }
   double similarity = 0.0;
   if (matching.matches != 0) {
-    similarity = detail::winkler_score(matching.matches, matching.mismatched, n1, n2, prefix, scale);
+    similarity =
+        detail::winkler_score(matching.matches, matching.mismatched, n1, n2, prefix, scale);
   }
   if (score_cutoff && *score_cutoff > similarity) return 0.0;
   return similarity;

@@ -163,7 +163,7 @@ double score_one(const JaroWinklerQuery& query, std::string_view candidate) {
 // fast query into `score_a` and `score_b`, their scans interleaved.
 template <bool kFold>
 void score_fast_two(const JaroWinklerQuery& query, std::string_view a, std::string_view b,
-                double& score_a, double& score_b, const SmallRatios& ratios) {
+                    double& score_a, double& score_b, const SmallRatios& ratios) {
   JaroWinklerScan<kFold> scan_a(query.masks.data(), a, query.query_chars);
   JaroWinklerScan<kFold> scan_b(query.masks.data(), b, query.query_chars);
   const std::size_t shared = std::min(a.size(), b.size());
@@ -199,8 +199,8 @@ void score_fast_two(const JaroWinklerQuery& query, std::string_view a, std::stri
 // length, two at a time: runs of one length make the loops' exits
 // predictable and pair candidates whose scans end together.
 template <bool kFold>
-void score_fast_sorted(const JaroWinklerQuery& query,
-                       std::span<const std::string_view> candidates, double* out) {
+void score_fast_sorted(const JaroWinklerQuery& query, std::span<const std::string_view> candidates,
+                       double* out) {
   const SmallRatios& ratios = SmallRatios::instance();
   constexpr std::size_t kChunk = 2048;
   std::array<std::uint8_t, kChunk> length;  // 0 for a candidate off the fast path
@@ -228,7 +228,7 @@ void score_fast_sorted(const JaroWinklerQuery& query,
     std::size_t k = first[0];
     for (; k + 1 < count; k += 2) {
       score_fast_two<kFold>(query, chunk[order[k]], chunk[order[k + 1]], chunk_out[order[k]],
-                 chunk_out[order[k + 1]], ratios);
+                            chunk_out[order[k + 1]], ratios);
     }
     if (k < count) chunk_out[order[k]] = score_fast<kFold>(query, chunk[order[k]], ratios);
   }
@@ -274,8 +274,7 @@ void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> 
 
 }  // namespace detail
 
-JaroWinklerQuery::JaroWinklerQuery(std::string_view query, double p_in,
-                                   bool case_insensitive_in)
+JaroWinklerQuery::JaroWinklerQuery(std::string_view query, double p_in, bool case_insensitive_in)
     : query_text(query), p(p_in), case_insensitive(case_insensitive_in) {
   if (!detail::is_ascii(query)) {
     query_chars = detail::count_chars(query);

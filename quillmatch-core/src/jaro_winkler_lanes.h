@@ -79,8 +79,8 @@ struct JaroWinklerLaneQuery {
 
   std::array<std::uint8_t, 64> class_byte{};  // the byte of each class
   std::array<std::uint8_t, 64> text_class{};  // the class of each query position
-  std::size_t length;       // query characters, 1 to 64
-  std::size_t classes = 0;  // distinct query bytes
+  std::size_t length;                         // query characters, 1 to 64
+  std::size_t classes = 0;                    // distinct query bytes
   bool fold;
   // By candidate length (0 for an idle lane): the window at the first query
   // position, low d + 1 bits (d at most 31), and the match distance d.
@@ -353,7 +353,7 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
                                  One one) {
   const SmallRatios& ratios = SmallRatios::instance();
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
-                                         kGroupBytes / 8};
+                                        kGroupBytes / 8};
   LaneCandidate pending[4][kGroupBytes];
   std::size_t filled[4] = {0, 0, 0, 0};
   std::uint64_t recoded[4] = {0, 0, 0, 0};  // lanes that hold Latin-1 bytes already

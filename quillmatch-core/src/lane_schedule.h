@@ -46,7 +46,7 @@ template <typename One>
 void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
                     std::span<const std::string_view> candidates, std::size_t* out, One one) {
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
-                                         kGroupBytes / 8};
+                                        kGroupBytes / 8};
   std::size_t pending[4][kGroupBytes];
   std::size_t filled[4] = {0, 0, 0, 0};
   const auto flush = [&](std::size_t width) {

@@ -60,8 +60,10 @@ struct LevenshteinScan {
   class Blocks {
    public:
     Blocks(std::size_t m, std::size_t blocks)
-        : VP_(blocks, ~std::uint64_t{0}), VN_(blocks, 0),
-          last_(std::uint64_t{1} << ((m - 1) % 64)), score_(m) {}
+        : VP_(blocks, ~std::uint64_t{0}),
+          VN_(blocks, 0),
+          last_(std::uint64_t{1} << ((m - 1) % 64)),
+          score_(m) {}
 
     void step(const std::uint64_t* __restrict PM) {
       std::uint64_t* __restrict VP = VP_.data();

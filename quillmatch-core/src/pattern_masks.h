@@ -129,7 +129,9 @@ class CodePointMasks {
   std::size_t slot(char32_t c) const {
     return static_cast<std::uint32_t>(static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> shift_;
   }
-  std::size_t next(std::size_t at) const { return (at + 1) & ((std::size_t{1} << (32 - shift_)) - 1); }
+  std::size_t next(std::size_t at) const {
+    return (at + 1) & ((std::size_t{1} << (32 - shift_)) - 1);
+  }
 
   std::uint64_t written_[4] = {};  // bit c: table_[c] holds c's mask
   unsigned shift_ = 32;            // 32 - log2(slots); 32 while no code point is from 256

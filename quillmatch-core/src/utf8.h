@@ -96,8 +96,8 @@ inline char32_t decode_next(std::string_view text, std::size_t& pos) {
     pos += 2;
   } else if (lead >= 0xE0 && lead < 0xF0 && pos + 2 < n && is_continuation(p[pos + 1]) &&
              is_continuation(p[pos + 2])) {
-    cp = (char32_t{lead & 0x0Fu} << 12) | (char32_t{p[pos + 1] & 0x3Fu} << 6) |
-         (p[pos + 2] & 0x3Fu);
+    cp =
+        (char32_t{lead & 0x0Fu} << 12) | (char32_t{p[pos + 1] & 0x3Fu} << 6) | (p[pos + 2] & 0x3Fu);
     pos += 3;
   } else {
     int extra;

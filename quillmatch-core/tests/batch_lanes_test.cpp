@@ -13,8 +13,8 @@
 #include "jaro_winkler_lanes.h"
 #include "lane_schedule.h"
 #include "levenshtein_scan.h"
-#include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/damerau_batch.h"
+#include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/jaro_winkler_batch.h"
 #include "quillmatch_core/levenshtein_batch.h"
 #include "reference.h"
@@ -51,7 +51,9 @@ bool cpu_has(const char* feature) {
 }
 
 // A number below `n`, in the machine word on every target.
-std::size_t below(std::mt19937_64& rng, std::size_t n) { return static_cast<std::size_t>(rng() % n); }
+std::size_t below(std::mt19937_64& rng, std::size_t n) {
+  return static_cast<std::size_t>(rng() % n);
+}
 
 // A text of `len` characters drawn from the characters of `alphabet` (UTF-8).
 std::string random_text(std::mt19937_64& rng, std::size_t len, std::string_view alphabet) {
@@ -68,13 +70,14 @@ std::string random_text(std::mt19937_64& rng, std::size_t len, std::string_view 
 std::vector<std::string> random_candidates(std::mt19937_64& rng, std::string_view alphabet,
                                            std::size_t count) {
   static constexpr std::size_t kLengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65};
-  static constexpr std::string_view kOthers[] = {"\xc3\xa9", "\xc3\x89", "\xc3\xbf", "\xc4\x80",
-                                                 "\xc4\xb0", "\xe2\x84\xaa", "\xce\xa3",
-                                                 "\xf0\x9f\x98\x80", "\xc3", "\xa9"};
+  static constexpr std::string_view kOthers[] = {
+      "\xc3\xa9",     "\xc3\x89", "\xc3\xbf",         "\xc4\x80", "\xc4\xb0",
+      "\xe2\x84\xaa", "\xce\xa3", "\xf0\x9f\x98\x80", "\xc3",     "\xa9"};
   std::vector<std::string> out;
   for (std::size_t i = 0; i < count; ++i) {
     std::string s = random_text(rng, kLengths[below(rng, std::size(kLengths))], alphabet);
-    if (rng() % 11 == 0) s.insert(below(rng, s.size() + 1), kOthers[below(rng, std::size(kOthers))]);
+    if (rng() % 11 == 0)
+      s.insert(below(rng, s.size() + 1), kOthers[below(rng, std::size(kOthers))]);
     out.push_back(s);
   }
   return out;
@@ -111,7 +114,10 @@ void expect_lanes_match(std::string_view query, const std::vector<std::string>& 
 
 TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
   std::mt19937_64 rng(20261208);
-  constexpr std::string_view kAlphabets[] = {"ab", "abcAB", "abcdefghij[{", "xyzXYZ019 ",
+  constexpr std::string_view kAlphabets[] = {"ab",
+                                             "abcAB",
+                                             "abcdefghij[{",
+                                             "xyzXYZ019 ",
                                              "ae\u00e9\u00c9\u00df\u00ff",
                                              "ab\u00b5\u00d7\u00f7\u00de\u00fe\u00c0\u00e0"};
   for (std::size_t query_len : {1, 2, 5, 8, 9, 16, 17, 33, 63, 64}) {
@@ -139,7 +145,8 @@ void expect_latin1_row(const std::string& bytes) {
   if (chars > 64) return;
   // The rewritten row, zero-padded.
   for (std::size_t i = 0; i < 8 * kWords; ++i) {
-    ASSERT_EQ(row[i], i < chars ? expected[i] : 0) << kWords << " words, '" << bytes << "' at " << i;
+    ASSERT_EQ(row[i], i < chars ? expected[i] : 0)
+        << kWords << " words, '" << bytes << "' at " << i;
   }
 }
 
@@ -186,7 +193,7 @@ TEST(BatchLanes, QueriesOfTheLanes) {
       {"\u0130", false, std::nullopt},
       {"\u0130", true, std::nullopt},  // i and U+0307
       {"\u212A", false, std::nullopt},
-      {"\u212Aa", true, "ka"},  // KELVIN SIGN
+      {"\u212Aa", true, "ka"},   // KELVIN SIGN
       {"\u1E9E", true, "\xdf"},  // capital sharp s
       {"\u0178", true, "\xff"},
       {"\u03a3", true, std::nullopt},
@@ -278,7 +285,8 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
         std::vector<std::string> owned = random_candidates(rng, "abcAB", 1 + below(rng, 150));
         for (std::size_t n : {1, 8, 9, 32, 33, 64, 65}) {
           std::string s = random_text(rng, n, "abcAB");
-          for (std::size_t k = 0; k < n; k += 3) s.replace(k, 1, accents.substr(below(rng, 4) * 2, 2));
+          for (std::size_t k = 0; k < n; k += 3)
+            s.replace(k, 1, accents.substr(below(rng, 4) * 2, 2));
           owned.push_back(s.substr(0, s.size() - below(rng, 2) * 2));
         }
         // One accent past a lane's bytes but not its characters, at 8, 16 and
@@ -292,14 +300,15 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
           std::vector<double> got(owned.size(), -1.0);
           std::string lowered, latin1(65, '\0');
           append_lowercase(q, lowered);
-          latin1.resize(to_latin1(ci ? lowered : q, reinterpret_cast<unsigned char*>(latin1.data())));
+          latin1.resize(
+              to_latin1(ci ? lowered : q, reinterpret_cast<unsigned char*>(latin1.data())));
           if (latin1.size() > 64) continue;
-          score_in_jaro_winkler_lanes(*kernels, JaroWinklerLaneQuery(latin1, ci), 0.2, candidates,
-                                      got.data(), [&](std::string_view c) {
-                                        return matcher.value().similarity(c);
-                                      });
+          score_in_jaro_winkler_lanes(
+              *kernels, JaroWinklerLaneQuery(latin1, ci), 0.2, candidates, got.data(),
+              [&](std::string_view c) { return matcher.value().similarity(c); });
           for (std::size_t i = 0; i < owned.size(); ++i) {
-            ASSERT_EQ(ref::Exact{got[i]}, ref::Exact{jaro_winkler(q, owned[i], 0.2, std::nullopt, ci).value()})
+            ASSERT_EQ(ref::Exact{got[i]},
+                      ref::Exact{jaro_winkler(q, owned[i], 0.2, std::nullopt, ci).value()})
                 << name << " query '" << q << "' candidate '" << owned[i] << "' ci " << ci;
           }
         }

@@ -110,7 +110,8 @@ TEST(JaroWinklerBatchTest, Cases) {
     EXPECT_EQ(std::memcmp(&value, &p, sizeof p), 0);
     EXPECT_FALSE(JaroWinklerBatch::create("abc", p, nullopt).ok());
   }
-  EXPECT_EQ(jaro_winkler_batch("", {}, 0.3).error().debug_text(), "InvalidPrefixScale { value: 0.3 }");
+  EXPECT_EQ(jaro_winkler_batch("", {}, 0.3).error().debug_text(),
+            "InvalidPrefixScale { value: 0.3 }");
   EXPECT_TRUE(JaroWinklerBatch::create("abc", -0.0, true).ok());
   EXPECT_TRUE(JaroWinklerBatch::create("abc", 0.25, true).ok());
 }
@@ -119,9 +120,17 @@ TEST(JaroWinklerBatchTest, Cases) {
 // bytes, non-ASCII, empty, edited copies of the query.
 std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& query) {
   // U+212A lower-cases to ASCII 'k'; U+0130 to two code points.
-  std::vector<std::string> out{"", "İ", "ABC" + std::string("İ"), "\u212A", "BA\u212Ab",
-                               std::string(63, 'A') + "İ", std::string(64, 'b') + "\u212A",
-                               std::string("a\0b", 3), "A\u03A3", "\u03A3A\u03A3", "\u00C9t\u00C9"};
+  std::vector<std::string> out{"",
+                               "İ",
+                               "ABC" + std::string("İ"),
+                               "\u212A",
+                               "BA\u212Ab",
+                               std::string(63, 'A') + "İ",
+                               std::string(64, 'b') + "\u212A",
+                               std::string("a\0b", 3),
+                               "A\u03A3",
+                               "\u03A3A\u03A3",
+                               "\u00C9t\u00C9"};
   for (const std::size_t n : {1, 2, 5, 16, 17, 40, 63, 64, 65, 70, 130}) {
     out.push_back(random.string(n, ref::Alphabet::kAsciiCase));
     out.push_back(random.string(n, ref::Alphabet::kAscii));
@@ -136,8 +145,10 @@ std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& qu
   for (const char* other : {"\u0130", "\u212A", "\u1E9E", "\u0178", "\u03a3", "\U0001F600"}) {
     out.push_back("\u00c9t\u00e9" + std::string(other) + "\u00df");
   }
-  for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed, ref::Alphabet::kLatin1Case}) {
-    for (int k = 0; k < 4; ++k) out.push_back(ref::encode(random.edit(query, 1 + random.below(4), alphabet)));
+  for (const auto alphabet :
+       {ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed, ref::Alphabet::kLatin1Case}) {
+    for (int k = 0; k < 4; ++k)
+      out.push_back(ref::encode(random.edit(query, 1 + random.below(4), alphabet)));
   }
   std::string upper = ref::encode(query);
   for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
@@ -150,8 +161,9 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
   ref::Random random(401);
   std::vector<ref::Text> queries;
   for (const std::size_t n : {0, 1, 2, 16, 17, 63, 64, 65, 127, 128, 129}) {
-    for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed,
-                                ref::Alphabet::kFoldable, ref::Alphabet::kLatin1, ref::Alphabet::kLatin1Case}) {
+    for (const auto alphabet :
+         {ref::Alphabet::kAscii, ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed,
+          ref::Alphabet::kFoldable, ref::Alphabet::kLatin1, ref::Alphabet::kLatin1Case}) {
       queries.push_back(random.text(n, alphabet));
     }
   }
@@ -168,7 +180,8 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
     const std::string query = ref::encode(query_text);
     const std::vector<std::string> candidates = candidates_for(random, query_text);
     const auto candidate_views = views(candidates);
-    for (const std::optional<bool> ci : {std::optional<bool>{}, std::optional<bool>{false}, std::optional<bool>{true}}) {
+    for (const std::optional<bool> ci :
+         {std::optional<bool>{}, std::optional<bool>{false}, std::optional<bool>{true}}) {
       SCOPED_TRACE(query + (ci.value_or(false) ? " (ci)" : ""));
       const Sizes lev = levenshtein_batch(query, candidate_views, ci);
       const Sizes dam = damerau_batch(query, candidate_views, ci);
@@ -179,8 +192,10 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
       for (std::size_t i = 0; i < candidates.size(); ++i) {
         const std::string& c = candidates[i];
         SCOPED_TRACE(c);
-        const std::size_t want_lev = n == 0 ? ref::decode(c).size() : levenshtein_bp(query, c, nullopt, ci).value();
-        const std::size_t want_dam = n == 0 ? ref::decode(c).size() : damerau_bp(query, c, nullopt, ci).value();
+        const std::size_t want_lev =
+            n == 0 ? ref::decode(c).size() : levenshtein_bp(query, c, nullopt, ci).value();
+        const std::size_t want_dam =
+            n == 0 ? ref::decode(c).size() : damerau_bp(query, c, nullopt, ci).value();
         EXPECT_EQ(lev[i], want_lev);
         EXPECT_EQ(dam[i], want_dam);
         EXPECT_EQ(lev_matcher.distance(c), want_lev);
@@ -190,8 +205,8 @@ TEST(BatchTest, EveryResultEqualsThePairFunction) {
           EXPECT_EQ(dam[i], ref::osa(query, c));
         }
       }
-      for (const std::optional<double> p : {std::optional<double>{}, std::optional<double>{0.0},
-                                            std::optional<double>{0.25}}) {
+      for (const std::optional<double> p :
+           {std::optional<double>{}, std::optional<double>{0.0}, std::optional<double>{0.25}}) {
         const auto jw = jaro_winkler_batch(query, candidate_views, p, ci);
         const auto matcher = JaroWinklerBatch::create(query, p, ci);
         ASSERT_TRUE(jw.ok());

@@ -42,7 +42,8 @@ TEST(CodePointMasksTest, ManyDistinctCodePointsInAnyOrder) {
   const std::vector<Case> cases = {
       {"64 distinct from 256 up: the map full", range(0x4E00, 0x4EFF), 64},
       {"63 distinct", range(0x4E00, 0x4EFF), 63},
-      {"64 distinct of two bytes from 256: the fewest bytes for a full map", range(0x100, 0x7FF), 64},
+      {"64 distinct of two bytes from 256: the fewest bytes for a full map", range(0x100, 0x7FF),
+       64},
       {"one map entry", {0x65E5}, 1},
       {"both sides of 256 and of U+FFFF", borders, 8},
       {"table, map and astral mixed", mixed, 64},

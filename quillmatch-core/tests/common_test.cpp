@@ -101,7 +101,8 @@ std::string expected_shortest(double v) {
   } else if (static_cast<std::size_t>(point) >= digits.size()) {
     s = digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0') + ".0";
   } else {
-    s = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    s = digits.substr(0, static_cast<std::size_t>(point)) + "." +
+        digits.substr(static_cast<std::size_t>(point));
   }
   return sign + s;
 }
@@ -170,7 +171,8 @@ TEST(Utf8Test, IsAsciiEveryLengthPositionAndAlignment) {
       for (std::size_t bad = 0; bad <= len; ++bad) {  // bad == len: no high byte
         for (const int high : {0x80, 0xC3, 0xFF}) {
           std::vector<char> buf(64, static_cast<char>(0x80));
-          for (std::size_t k = 0; k < len; ++k) buf[offset + 8 + k] = static_cast<char>('a' + k % 26);
+          for (std::size_t k = 0; k < len; ++k)
+            buf[offset + 8 + k] = static_cast<char>('a' + k % 26);
           if (bad < len) buf[offset + 8 + bad] = static_cast<char>(high);
           ASSERT_EQ(is_ascii(std::string_view(buf.data() + offset + 8, len)), bad == len)
               << "offset " << offset << " len " << len << " bad " << bad;
@@ -190,7 +192,7 @@ TEST(Utf8Test, CountCharsMatchesByteLoop) {
         for (std::size_t k = 0; k < len; ++k) {
           // Biased towards continuation bytes and ASCII.
           const std::uint64_t r = rng();
-          const unsigned char b = r % 3 == 0 ? static_cast<unsigned char>(0x80 | (r >> 8) % 64)
+          const unsigned char b = r % 3 == 0   ? static_cast<unsigned char>(0x80 | (r >> 8) % 64)
                                   : r % 3 == 1 ? static_cast<unsigned char>((r >> 8) % 128)
                                                : static_cast<unsigned char>(r >> 8);
           buf[offset + k] = static_cast<char>(b);
@@ -204,14 +206,15 @@ TEST(Utf8Test, CountCharsMatchesByteLoop) {
 }
 
 TEST(Utf8Test, DecodesAroundEveryLengthBorder) {
-  const ref::Text borders{0x0,    0x1,    0x7F,   0x80,    0x81,    0xFF,     0x100,   0x7FF,
-                          0x800,  0xD7FF, 0xE000, 0xFFFD,  0xFFFF,  0x10000,  0x1F600, 0xFFFFF,
-                          0x100000, 0x10FFFE, 0x10FFFF};
+  const ref::Text borders{0x0,     0x1,     0x7F,     0x80,     0x81,    0xFF,   0x100,
+                          0x7FF,   0x800,   0xD7FF,   0xE000,   0xFFFD,  0xFFFF, 0x10000,
+                          0x1F600, 0xFFFFF, 0x100000, 0x10FFFE, 0x10FFFF};
   std::vector<char32_t> out;
   for (const char32_t cp : borders) {
     const std::string s = ref::encode({cp, 'x', cp});
     decode_all(s, count_chars(s), out);
-    EXPECT_EQ(out, (std::vector<char32_t>{cp, 'x', cp})) << std::hex << static_cast<std::uint32_t>(cp);
+    EXPECT_EQ(out, (std::vector<char32_t>{cp, 'x', cp}))
+        << std::hex << static_cast<std::uint32_t>(cp);
   }
   const std::string all = ref::encode(borders);
   EXPECT_EQ(count_chars(all), borders.size());
@@ -257,8 +260,8 @@ TEST(LowercaseTest, AsciiRunsMatchTheByteRule) {
       const std::string run = (all.substr(shift) + all.substr(0, shift)).substr(0, len);
       std::string want;
       for (char c : run) want += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c;
-      for (const auto& [before, after] : {std::pair<std::string, std::string>{"", ""},
-                                          {"\u00C9", "\u65E5"}}) {
+      for (const auto& [before, after] :
+           {std::pair<std::string, std::string>{"", ""}, {"\u00C9", "\u65E5"}}) {
         std::string out;
         detail::append_lowercase(before + run + after, out);
         const std::string lower_before = before.empty() ? "" : "\u00E9";

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quillmatch_core/damerau_bp.h"
 #include "distance_checks.h"
+#include "quillmatch_core/damerau_bp.h"
 #include "reference.h"
 
 namespace quillmatch_core {
@@ -100,7 +100,9 @@ void check_corpus(std::uint64_t seed, ref::Alphabet alphabet, const std::string&
   distance_checks::check_corpus(damerau_bp, ref::osa, seed, alphabet, tail);
 }
 
-TEST(DamerauTest, MatchesReferenceOnBytePathAndMultiWordAscii) { check_corpus(201, ref::Alphabet::kAscii); }
+TEST(DamerauTest, MatchesReferenceOnBytePathAndMultiWordAscii) {
+  check_corpus(201, ref::Alphabet::kAscii);
+}
 TEST(DamerauTest, MatchesReferenceWithAsciiPatternAndNonAsciiText) {
   check_corpus(202, ref::Alphabet::kAscii, "é");
   check_corpus(203, ref::Alphabet::kAscii, "日");

@@ -83,7 +83,8 @@ inline void check_corpus(Distance distance, Reference reference, std::uint64_t s
     }
     for (const std::size_t k : {std::size_t{0}, std::size_t{1}, want / 2, want - (want > 0), want,
                                 want + 1, random.below(want + 3)}) {
-      ASSERT_EQ(distance(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1)) << "cutoff " << k;
+      ASSERT_EQ(distance(a, b, nullopt, nullopt, k).value(), std::min(want, k + 1))
+          << "cutoff " << k;
     }
   }
 }

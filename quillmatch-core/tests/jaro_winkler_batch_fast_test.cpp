@@ -32,9 +32,9 @@ std::vector<std::string> mixed_candidates(ref::Random& random, const std::string
   for (int k = 0; k < 64; ++k) {
     out.push_back(ref::encode(random.edit(ref::decode(query), 1 + random.below(3), alphabet)));
   }
-  for (const std::string& slow : {std::string(), std::string(65, 'a'), std::string("ab\xc3\xa9"),
-                                  random.string(70, alphabet), std::string("\xf0\x9f\x98\x80"),
-                                  query + "\xc4\xb0"}) {
+  for (const std::string& slow :
+       {std::string(), std::string(65, 'a'), std::string("ab\xc3\xa9"), random.string(70, alphabet),
+        std::string("\xf0\x9f\x98\x80"), query + "\xc4\xb0"}) {
     out.push_back(slow);
   }
   for (std::size_t i = out.size(); i > 1; --i) std::swap(out[i - 1], out[random.below(i)]);
@@ -47,13 +47,17 @@ TEST(JaroWinklerBatchFastTest, EqualsThePairFunction) {
     ref::Alphabet alphabet;
   };
   const Shape shapes[] = {
-      {1, ref::Alphabet::kAscii},      {2, ref::Alphabet::kAscii},      {3, ref::Alphabet::kAsciiCase},
-      {4, ref::Alphabet::kAscii},      {5, ref::Alphabet::kAsciiCase},  {15, ref::Alphabet::kAscii},
-      {16, ref::Alphabet::kAsciiCase}, {17, ref::Alphabet::kAscii},     {31, ref::Alphabet::kAsciiCase},
-      {32, ref::Alphabet::kAscii},     {33, ref::Alphabet::kAsciiCase}, {63, ref::Alphabet::kAscii},
-      {63, ref::Alphabet::kAsciiCase}, {64, ref::Alphabet::kAscii},     {64, ref::Alphabet::kAsciiCase},
-      {1, ref::Alphabet::kLatin1},     {9, ref::Alphabet::kLatin1},     {33, ref::Alphabet::kLatin1},
-      {64, ref::Alphabet::kLatin1},    {65, ref::Alphabet::kLatin1},    {8, ref::Alphabet::kFoldable},
+      {1, ref::Alphabet::kAscii},      {2, ref::Alphabet::kAscii},
+      {3, ref::Alphabet::kAsciiCase},  {4, ref::Alphabet::kAscii},
+      {5, ref::Alphabet::kAsciiCase},  {15, ref::Alphabet::kAscii},
+      {16, ref::Alphabet::kAsciiCase}, {17, ref::Alphabet::kAscii},
+      {31, ref::Alphabet::kAsciiCase}, {32, ref::Alphabet::kAscii},
+      {33, ref::Alphabet::kAsciiCase}, {63, ref::Alphabet::kAscii},
+      {63, ref::Alphabet::kAsciiCase}, {64, ref::Alphabet::kAscii},
+      {64, ref::Alphabet::kAsciiCase}, {1, ref::Alphabet::kLatin1},
+      {9, ref::Alphabet::kLatin1},     {33, ref::Alphabet::kLatin1},
+      {64, ref::Alphabet::kLatin1},    {65, ref::Alphabet::kLatin1},
+      {8, ref::Alphabet::kFoldable},
   };
   ref::Random random(9001);
   for (const Shape& shape : shapes) {
@@ -110,8 +114,9 @@ TEST(JaroWinklerBatchFastTest, ListSizesAndOddCandidates) {
   for (const std::size_t size : {0, 1, 2, 3, 2047, 2048, 2049, 4097}) {
     std::vector<std::string> candidates;
     for (std::size_t i = 0; i < size; ++i) {
-      candidates.push_back(i % 97 == 5 ? std::string("Mart\xc3\xa9ha")
-                                       : random.string(1 + random.below(20), ref::Alphabet::kAsciiCase));
+      candidates.push_back(i % 97 == 5
+                               ? std::string("Mart\xc3\xa9ha")
+                               : random.string(1 + random.below(20), ref::Alphabet::kAsciiCase));
     }
     if (size > 0) candidates.back() = "";
     const std::vector<std::string_view> views(candidates.begin(), candidates.end());
@@ -121,7 +126,8 @@ TEST(JaroWinklerBatchFastTest, ListSizesAndOddCandidates) {
       ASSERT_TRUE(batch.ok());
       ASSERT_EQ(batch.value().size(), size);
       for (std::size_t i = 0; i < size; ++i) {
-        ASSERT_EQ(Exact{batch.value()[i]}, Exact{jaro_winkler(query, candidates[i], nullopt, nullopt, ci).value()})
+        ASSERT_EQ(Exact{batch.value()[i]},
+                  Exact{jaro_winkler(query, candidates[i], nullopt, nullopt, ci).value()})
             << candidates[i];
       }
     }
@@ -141,7 +147,9 @@ TEST(JaroWinklerBatchFastTest, Cases) {
       {"listen", {"silent", "abcxyz"}, {0.8888888888888888, 0.0}},
       {"abcxyz", {"bcaxyz", "xabcde"}, {0.9444444444444445, 0.6666666666666666}},
       {"xabcde", {"xbcade", "MARTHA"}, {0.9500000000000001, 0.0}},
-      {"MARTHA", {"MARHTA", "martha", "MARTHA", "AHTRAM"}, {0.9611111111111111, 0.0, 1.0, 0.6944444444444443}},
+      {"MARTHA",
+       {"MARHTA", "martha", "MARTHA", "AHTRAM"},
+       {0.9611111111111111, 0.0, 1.0, 0.6944444444444443}},
       {"b", {"xxxxbxxxxxxxxxxx", "bxxxxxxxxxxxxxxx"}, {0.6875, 0.6875}},
       {"ba", {"abxxxxxxxxxxxxxxxx", "baxxxxxxxxxxxxxxxx"}, {0.5370370370370371, 0.762962962962963}},
   };

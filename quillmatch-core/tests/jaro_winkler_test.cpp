@@ -70,7 +70,8 @@ TEST(JaroWinklerTest, ExactValues) {
       {"ab", "ba", nullopt, nullopt, 0.5, 0.0},
       {"İ", "i", nullopt, true, nullopt, 0.8500000000000001},
       {"日本語", "日本人", nullopt, nullopt, nullopt, 0.8222222222222222},
-      {"aaaaaaaaaaaaaaaaaaaab", "aaaaaaaaaaaaaaaaaaaac", nullopt, nullopt, nullopt, 0.9809523809523809},
+      {"aaaaaaaaaaaaaaaaaaaab", "aaaaaaaaaaaaaaaaaaaac", nullopt, nullopt, nullopt,
+       0.9809523809523809},
       {"abcdefghijklmnopq", "abcdefghijklmnopr", nullopt, nullopt, nullopt, 0.9764705882352941},
       {"ABCDEFGHIJKLMNOPQ", "abcdefghijklmnopr", nullopt, true, nullopt, 0.9764705882352941},
   };
@@ -86,16 +87,19 @@ TEST(JaroWinklerTest, ExactValues) {
   }
 }
 
-void expect_bits(double got, double want) { EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << got; }
+void expect_bits(double got, double want) {
+  EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << got;
+}
 
 TEST(JaroWinklerTest, Errors) {
   const double bad[] = {0.26, -0.01, kNaN, kInf, -kInf, 0.25000000000000006, -5e-324, 1e300};
   for (const double p : bad) {
-    for (const auto& [a, b, max_len] : {std::tuple<const char*, const char*, std::optional<std::size_t>>{
-                                            "MARTHA", "MARHTA", nullopt},
-                                        {"", "", nullopt},
-                                        {"abcd", "ab", 3},
-                                        {"", "", 0}}) {
+    for (const auto& [a, b, max_len] :
+         {std::tuple<const char*, const char*, std::optional<std::size_t>>{"MARTHA", "MARHTA",
+                                                                           nullopt},
+          {"", "", nullopt},
+          {"abcd", "ab", 3},
+          {"", "", 0}}) {
       const auto got = jaro_winkler(a, b, p, max_len);
       ASSERT_FALSE(got.ok()) << p;
       ASSERT_NE(got.error().invalid_prefix_scale(), nullptr);
@@ -103,7 +107,8 @@ TEST(JaroWinklerTest, Errors) {
     }
   }
   EXPECT_EQ(jaro_winkler("", "", 0.3).error().debug_text(), "InvalidPrefixScale { value: 0.3 }");
-  for (const double p : {0.0, -0.0, 0.25, 5e-324, 0.125}) EXPECT_TRUE(jaro_winkler("ab", "ab", p).ok()) << p;
+  for (const double p : {0.0, -0.0, 0.25, 5e-324, 0.125})
+    EXPECT_TRUE(jaro_winkler("ab", "ab", p).ok()) << p;
 
   const struct {
     const char* a;
@@ -113,9 +118,9 @@ TEST(JaroWinklerTest, Errors) {
     const char* which;
     std::size_t len;
   } too_long[] = {
-      {"abcd", "ab", 3, false, "str_1", 4},  {"abc", "abcd", 3, false, "str_2", 4},
+      {"abcd", "ab", 3, false, "str_1", 4},    {"abc", "abcd", 3, false, "str_2", 4},
       {"abcd", "abcde", 3, false, "str_1", 4}, {"a", "", 0, false, "str_1", 1},
-      {"İ", "i", 1, true, "str_1", 2},        {"i", "İ", 1, true, "str_2", 2},
+      {"İ", "i", 1, true, "str_1", 2},         {"i", "İ", 1, true, "str_2", 2},
       {"日本語", "x", 2, false, "str_1", 3},
   };
   for (const auto& c : too_long) {
@@ -129,7 +134,8 @@ TEST(JaroWinklerTest, Errors) {
   }
   EXPECT_EQ(Exact{jaro_winkler("", "", nullopt, 0).value()}, Exact{1.0});
   EXPECT_EQ(Exact{jaro_winkler("abc", "abd", nullopt, 3).value()}, Exact{0.8222222222222222});
-  EXPECT_EQ(Exact{jaro_winkler("İ", "i", nullopt, 1).value()}, Exact{0.0});  // one code point each, nothing shared
+  EXPECT_EQ(Exact{jaro_winkler("İ", "i", nullopt, 1).value()},
+            Exact{0.0});  // one code point each, nothing shared
 }
 
 // Checks `jaro_winkler` against the definition for one pair, all options.
@@ -138,8 +144,10 @@ void check_pair(const std::string& a, const std::string& b, bool foldable) {
   for (const double p : {0.0, 0.1, 0.25}) {
     const double want = ref::jaro_winkler(a, b, p);
     ASSERT_EQ(Exact{jaro_winkler(a, b, p).value()}, Exact{want}) << "p " << p;
-    ASSERT_EQ(Exact{jaro_winkler(a, b, p, std::max(ref::decode(a).size(), ref::decode(b).size()), false).value()},
-              Exact{want});
+    ASSERT_EQ(
+        Exact{jaro_winkler(a, b, p, std::max(ref::decode(a).size(), ref::decode(b).size()), false)
+                  .value()},
+        Exact{want});
     if (foldable) {
       ASSERT_EQ(Exact{jaro_winkler(a, b, p, nullopt, true).value()},
                 Exact{ref::jaro_winkler(ref::simple_lower(a), ref::simple_lower(b), p)});
@@ -147,13 +155,17 @@ void check_pair(const std::string& a, const std::string& b, bool foldable) {
   }
   const double want = ref::jaro_winkler(a, b, 0.1);
   ASSERT_EQ(Exact{jaro_winkler(a, b, nullopt, nullopt, nullopt, want).value()}, Exact{want});
-  ASSERT_EQ(Exact{jaro_winkler(a, b, nullopt, nullopt, nullopt, std::nextafter(want, -1.0)).value()}, Exact{want});
-  ASSERT_EQ(Exact{jaro_winkler(a, b, nullopt, nullopt, nullopt, std::nextafter(want, 2.0)).value()}, Exact{0.0});
+  ASSERT_EQ(
+      Exact{jaro_winkler(a, b, nullopt, nullopt, nullopt, std::nextafter(want, -1.0)).value()},
+      Exact{want});
+  ASSERT_EQ(Exact{jaro_winkler(a, b, nullopt, nullopt, nullopt, std::nextafter(want, 2.0)).value()},
+            Exact{0.0});
 }
 
 // Every longer length from 1 to 70 (short byte path up to 16, mask byte path
 // 17 to 64, code-point path beyond), shorter partners of several lengths.
-void check_lengths(std::uint64_t seed, ref::Alphabet alphabet, bool foldable, std::size_t max_length = 70) {
+void check_lengths(std::uint64_t seed, ref::Alphabet alphabet, bool foldable,
+                   std::size_t max_length = 70) {
   ref::Random random(seed);
   for (std::size_t n = 1; n <= max_length; ++n) {
     const ref::Text s = random.text(n, alphabet);
@@ -168,11 +180,19 @@ void check_lengths(std::uint64_t seed, ref::Alphabet alphabet, bool foldable, st
   }
 }
 
-TEST(JaroWinklerTest, AsciiPathsMatchDefinition) { check_lengths(301, ref::Alphabet::kAscii, false); }
-TEST(JaroWinklerTest, AsciiCaseInsensitiveMatchesDefinition) { check_lengths(302, ref::Alphabet::kAsciiCase, true); }
-TEST(JaroWinklerTest, Latin1MatchesDefinition) { check_lengths(303, ref::Alphabet::kLatin1, false); }
+TEST(JaroWinklerTest, AsciiPathsMatchDefinition) {
+  check_lengths(301, ref::Alphabet::kAscii, false);
+}
+TEST(JaroWinklerTest, AsciiCaseInsensitiveMatchesDefinition) {
+  check_lengths(302, ref::Alphabet::kAsciiCase, true);
+}
+TEST(JaroWinklerTest, Latin1MatchesDefinition) {
+  check_lengths(303, ref::Alphabet::kLatin1, false);
+}
 TEST(JaroWinklerTest, BmpMatchesDefinition) { check_lengths(304, ref::Alphabet::kBmp, false); }
-TEST(JaroWinklerTest, AstralMatchesDefinition) { check_lengths(305, ref::Alphabet::kAstral, false); }
+TEST(JaroWinklerTest, AstralMatchesDefinition) {
+  check_lengths(305, ref::Alphabet::kAstral, false);
+}
 TEST(JaroWinklerTest, FoldableCaseInsensitiveMatchesDefinition) {
   check_lengths(306, ref::Alphabet::kFoldable, true);
 }

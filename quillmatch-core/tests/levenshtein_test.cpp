@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "quillmatch_core/levenshtein_bp.h"
 #include "distance_checks.h"
+#include "quillmatch_core/levenshtein_bp.h"
 #include "reference.h"
 
 namespace quillmatch_core {
@@ -116,7 +116,9 @@ void check_corpus(std::uint64_t seed, ref::Alphabet alphabet, const std::string&
   distance_checks::check_corpus(levenshtein_bp, ref::levenshtein, seed, alphabet, tail);
 }
 
-TEST(LevenshteinTest, MatchesReferenceOnBytePathAndMultiWordAscii) { check_corpus(101, ref::Alphabet::kAscii); }
+TEST(LevenshteinTest, MatchesReferenceOnBytePathAndMultiWordAscii) {
+  check_corpus(101, ref::Alphabet::kAscii);
+}
 TEST(LevenshteinTest, MatchesReferenceWithAsciiPatternAndNonAsciiText) {
   check_corpus(102, ref::Alphabet::kAscii, "é");
   check_corpus(103, ref::Alphabet::kAscii, "日");

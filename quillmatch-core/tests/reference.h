@@ -80,7 +80,8 @@ inline std::size_t levenshtein(const Text& a, const Text& b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      d[i][j] =
+          std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
     }
   }
   return d[a.size()][b.size()];
@@ -93,7 +94,8 @@ inline std::size_t osa(const Text& a, const Text& b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      d[i][j] =
+          std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
       }
@@ -142,7 +144,9 @@ inline double jaro_winkler(const Text& s1, const Text& s2, double p) {
   return jaro;
 }
 
-inline std::size_t levenshtein(std::string_view a, std::string_view b) { return levenshtein(decode(a), decode(b)); }
+inline std::size_t levenshtein(std::string_view a, std::string_view b) {
+  return levenshtein(decode(a), decode(b));
+}
 inline std::size_t osa(std::string_view a, std::string_view b) { return osa(decode(a), decode(b)); }
 inline double jaro_winkler(std::string_view a, std::string_view b, double p) {
   return jaro_winkler(decode(a), decode(b), p);
@@ -151,7 +155,9 @@ inline double jaro_winkler(std::string_view a, std::string_view b, double p) {
 // A double compared bit for bit and printed with every digit.
 struct Exact {
   double value;
-  bool operator==(const Exact& other) const { return std::memcmp(&value, &other.value, sizeof value) == 0; }
+  bool operator==(const Exact& other) const {
+    return std::memcmp(&value, &other.value, sizeof value) == 0;
+  }
   friend std::ostream& operator<<(std::ostream& os, const Exact& e) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.17g", e.value);
@@ -184,13 +190,14 @@ inline const std::vector<char32_t>& symbols(Alphabet alphabet) {
   static const std::vector<char32_t> ascii{'a', 'b', 'c', 'd'};
   static const std::vector<char32_t> ascii_case{'a', 'b', 'c', 'A', 'B', 'C'};
   static const std::vector<char32_t> latin1{'a', 'b', 0x80, 0xC0, 0xE9, 0xDF, 0xFF};
-  static const std::vector<char32_t> latin1_case{'a', 'B', 0xB5, 0xC9, 0xE9, 0xD7,
+  static const std::vector<char32_t> latin1_case{'a',  'B',  0xB5, 0xC9, 0xE9, 0xD7,
                                                  0xF7, 0xDE, 0xFE, 0xDF, 0xFF};
   static const std::vector<char32_t> bmp{'a', 0x100, 0x3B1, 0x3B2, 0x65E5, 0x672C, 0xFFFD};
   static const std::vector<char32_t> astral{'a', 0x10000, 0x1F600, 0x1F601, 0x10FFFF};
-  static const std::vector<char32_t> mixed{'a', 'b', 'C', 0xE9, 0xFF, 0x3B1, 0x65E5, 0x1F600, 0x1F601};
-  static const std::vector<char32_t> foldable{'a', 'B', 0xC0, 0xE0, 0x391, 0x3B1, 0x416,
-                                              0x436, 0x10400, 0x10428, 0x65E5};
+  static const std::vector<char32_t> mixed{'a',   'b',    'C',     0xE9,   0xFF,
+                                           0x3B1, 0x65E5, 0x1F600, 0x1F601};
+  static const std::vector<char32_t> foldable{'a',   'B',   0xC0,    0xE0,    0x391, 0x3B1,
+                                              0x416, 0x436, 0x10400, 0x10428, 0x65E5};
   switch (alphabet) {
     case Alphabet::kAscii: return ascii;
     case Alphabet::kAsciiCase: return ascii_case;
@@ -209,7 +216,9 @@ class Random {
  public:
   explicit Random(std::uint64_t seed) : rng_(seed) {}
 
-  std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+  std::size_t below(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+  }
 
   Text text(std::size_t len, Alphabet alphabet) {
     const auto& sym = symbols(alphabet);
@@ -222,7 +231,8 @@ class Random {
 
   // Applies `edits` random edits (substitute, insert, delete, swap) at
   // positions in [lo, hi) of a copy of `t`.
-  Text edit(Text t, std::size_t edits, Alphabet alphabet, std::size_t lo = 0, std::size_t hi = SIZE_MAX) {
+  Text edit(Text t, std::size_t edits, Alphabet alphabet, std::size_t lo = 0,
+            std::size_t hi = SIZE_MAX) {
     const auto& sym = symbols(alphabet);
     for (std::size_t e = 0; e < edits; ++e) {
       const std::size_t top = std::min(hi, t.size());
@@ -231,7 +241,9 @@ class Random {
         case 0:
           if (pos < t.size()) t[pos] = sym[below(sym.size())];
           break;
-        case 1: t.insert(t.begin() + static_cast<std::ptrdiff_t>(pos), sym[below(sym.size())]); break;
+        case 1:
+          t.insert(t.begin() + static_cast<std::ptrdiff_t>(pos), sym[below(sym.size())]);
+          break;
         case 2:
           if (pos < t.size()) t.erase(t.begin() + static_cast<std::ptrdiff_t>(pos));
           break;
@@ -253,26 +265,27 @@ class Random {
 // lengths on both sides of each 64-position block border, texts unrelated,
 // edited in the first block, the last block or across a border, and much
 // shorter or much longer than the pattern.
-inline std::vector<std::pair<std::string, std::string>> distance_corpus(std::uint64_t seed, Alphabet alphabet) {
+inline std::vector<std::pair<std::string, std::string>> distance_corpus(std::uint64_t seed,
+                                                                        Alphabet alphabet) {
   Random random(seed);
   std::vector<std::pair<std::string, std::string>> pairs;
-  const std::size_t lengths[] = {0,  1,   2,   3,   5,   15,  16,  17,  31,  32,  33,
-                                 63, 64,  65,  100, 127, 128, 129, 191, 192, 193, 300};
+  const std::size_t lengths[] = {0,  1,  2,  3,   5,   15,  16,  17,  31,  32,  33,
+                                 63, 64, 65, 100, 127, 128, 129, 191, 192, 193, 300};
   for (const std::size_t m : lengths) {
     const Text pattern = random.text(m, alphabet);
     const std::size_t last_block = m > 64 ? (m - 1) / 64 * 64 : 0;
     std::vector<Text> texts{
-        random.text(random.below(6), alphabet),      // much shorter
-        random.text(m, alphabet),                    // unrelated, same length
-        random.text(3 * m + 7, alphabet),            // much longer
-        pattern,                                     // equal
+        random.text(random.below(6), alphabet),  // much shorter
+        random.text(m, alphabet),                // unrelated, same length
+        random.text(3 * m + 7, alphabet),        // much longer
+        pattern,                                 // equal
         random.edit(pattern, 1, alphabet),
         random.edit(pattern, 1 + random.below(8), alphabet),
-        random.edit(pattern, 3, alphabet, 0, 64),                       // first block
-        random.edit(pattern, 3, alphabet, last_block),                  // last block
-        random.edit(pattern, 4, alphabet, 60, 68),                      // across 64
-        random.edit(pattern, 4, alphabet, 124, 132),                    // across 128
-        random.edit(pattern, m / 2 + 1, alphabet),                      // far apart
+        random.edit(pattern, 3, alphabet, 0, 64),       // first block
+        random.edit(pattern, 3, alphabet, last_block),  // last block
+        random.edit(pattern, 4, alphabet, 60, 68),      // across 64
+        random.edit(pattern, 4, alphabet, 124, 132),    // across 128
+        random.edit(pattern, m / 2 + 1, alphabet),      // far apart
     };
     Text longer = pattern;
     for (int k = 0; k < 3; ++k) longer = random.edit(longer, m + 2, alphabet);

@@ -177,13 +177,13 @@ struct LowerCase {
 TEST(UnicodeCaseTest, Cases) {
   const LowerCase cases[] = {
       {"", ""},
-      {"ABCXYZ@[`{", "abcxyz@[`{"},  // only the 26 letters shift
-      {"\u0130", "i\u0307"},          // two code points
-      {"\u212A", "k"},                // KELVIN SIGN becomes ASCII
-      {"\u1E9E", "\u00DF"},           // capital sharp s
-      {"\u00DF", "\u00DF"},           // no expansion to "ss"
+      {"ABCXYZ@[`{", "abcxyz@[`{"},                        // only the 26 letters shift
+      {"\u0130", "i\u0307"},                               // two code points
+      {"\u212A", "k"},                                     // KELVIN SIGN becomes ASCII
+      {"\u1E9E", "\u00DF"},                                // capital sharp s
+      {"\u00DF", "\u00DF"},                                // no expansion to "ss"
       {"\U00010400\U00010427x", "\U00010428\U0001044Fx"},  // Deseret, above U+FFFF
-      {"\u00C0\u00DE\u00D7", "\u00E0\u00FE\u00D7"},         // Latin-1; the sign stays
+      {"\u00C0\u00DE\u00D7", "\u00E0\u00FE\u00D7"},        // Latin-1; the sign stays
       // Final_Sigma.
       {"\u03A3\u0391\u03A3", "\u03C3\u03B1\u03C2"},
       {"\u03A3", "\u03C3"},
@@ -191,26 +191,26 @@ TEST(UnicodeCaseTest, Cases) {
       {"\u0391\u03A3\u03A3", "\u03B1\u03C3\u03C2"},
       {"A\u03A3", "a\u03C2"},
       {"a\u03A3", "a\u03C2"},
-      {"A\u03A3'", "a\u03C2'"},            // U+0027 is case-ignorable: skipped after
-      {"A\u03A3'B", "a\u03C3'b"},          // ... and a cased letter follows it
-      {"A'\u03A3", "a'\u03C2"},            // skipped before
-      {"'\u03A3", "'\u03C3"},              // only ignorables before
-      {"1\u03A3", "1\u03C3"},              // a digit is neither cased nor ignorable
+      {"A\u03A3'", "a\u03C2'"},    // U+0027 is case-ignorable: skipped after
+      {"A\u03A3'B", "a\u03C3'b"},  // ... and a cased letter follows it
+      {"A'\u03A3", "a'\u03C2"},    // skipped before
+      {"'\u03A3", "'\u03C3"},      // only ignorables before
+      {"1\u03A3", "1\u03C3"},      // a digit is neither cased nor ignorable
       {"A\u03A31", "a\u03C21"},
       {"\u0391\u03A3 \u0392", "\u03B1\u03C2 \u03B2"},
-      {"A\u0301\u03A3", "a\u0301\u03C2"},                   // two-byte ignorable before
+      {"A\u0301\u03A3", "a\u0301\u03C2"},  // two-byte ignorable before
       {"A\u03A3\u0301", "a\u03C2\u0301"},
       {"A\u00AD\u03A3\u00ADB", "a\u00AD\u03C3\u00ADb"},
-      {"A\U000E0001\u03A3", "a\U000E0001\u03C2"},           // four-byte ignorable before
-      {"A\u03A3\U000E0001B", "a\u03C3\U000E0001b"},         // ... and after
-      {"\U00010400\u03A3", "\U00010428\u03C2"},             // four-byte cased before
+      {"A\U000E0001\u03A3", "a\U000E0001\u03C2"},    // four-byte ignorable before
+      {"A\u03A3\U000E0001B", "a\u03C3\U000E0001b"},  // ... and after
+      {"\U00010400\u03A3", "\U00010428\u03C2"},      // four-byte cased before
       {"A\u03A3\U00010400", "a\u03C3\U00010428"},
       {"\u0130\u03A3", "i\u0307\u03C2"},
       {"\u03A3\u0301A", "\u03C3\u0301a"},
       // U+02B0 is both cased and case-ignorable; it is skipped as ignorable.
       {"\u02B0\u03A3", "\u02B0\u03C3"},
       {"\u0391\u03A3\u02B0", "\u03B1\u03C2\u02B0"},
-      {"\u03B1\u03C2", "\u03B1\u03C2"},     // already small: unchanged
+      {"\u03B1\u03C2", "\u03B1\u03C2"},  // already small: unchanged
   };
   for (const LowerCase& c : cases) EXPECT_EQ(lower(c.text), c.want) << c.text;
 }
@@ -238,9 +238,9 @@ TEST(UnicodeCaseTest, LimitCountsTheFoldedText) {
       {"\u0130", "", 1, false, nullptr, 0},
       {"\u0130", "", 2, true, nullptr, 0},
       {"", "\u0130\u0130", 3, true, "str_2", 4},
-      {"\u1E9E\u212A", "", 2, true, nullptr, 0},        // one code point each
+      {"\u1E9E\u212A", "", 2, true, nullptr, 0},  // one code point each
       {"\u03A3\u0391\u03A3", "", 2, true, "str_1", 3},
-      {"\u65E5\u672C", "", 2, false, nullptr, 0},        // 2 characters, 6 bytes
+      {"\u65E5\u672C", "", 2, false, nullptr, 0},  // 2 characters, 6 bytes
       {"\U00010400\U00010401", "", 1, true, "str_1", 2},
   };
   for (const FoldedLength& c : cases) {
@@ -268,11 +268,13 @@ TEST(UnicodeCaseTest, FoldingToAsciiGivesTheAsciiResults) {
     std::string kelvin = std::string(n - 1, 'Q') + "\u212A";
     const std::string other = std::string(1, 'k').append(n - 1, 'q');
     EXPECT_EQ(levenshtein_bp(kelvin, other, nullopt, true).value(),
-              levenshtein_bp(ascii, other).value()) << n;
+              levenshtein_bp(ascii, other).value())
+        << n;
     EXPECT_EQ(damerau_bp(kelvin, other, nullopt, true).value(), damerau_bp(ascii, other).value())
         << n;
     EXPECT_EQ(ref::Exact{jaro_winkler(kelvin, other, nullopt, nullopt, true).value()},
-              ref::Exact{jaro_winkler(ascii, other).value()}) << n;
+              ref::Exact{jaro_winkler(ascii, other).value()})
+        << n;
     EXPECT_EQ(levenshtein_bp(kelvin, ascii, n, true).value(), 0u) << n;
   }
 }

@@ -98,7 +98,8 @@ TEST(WordSizeTest, RowWordsFaultInsteadOfWrapping) {
     }
   }
   expect_capacity_overflow([] { (void)BlockMasks::row_words(kMax, 2); }, "SIZE_MAX x 2");
-  expect_capacity_overflow([] { (void)BlockMasks::row_words(2, kMax / 2 + 1); }, "2 x SIZE_MAX/2+1");
+  expect_capacity_overflow([] { (void)BlockMasks::row_words(2, kMax / 2 + 1); },
+                           "2 x SIZE_MAX/2+1");
 }
 
 // Returns `count` distinct code points from U+0100 upwards, surrogates skipped.
@@ -122,7 +123,8 @@ TEST(WordSizeTest, MapRowsBeyondOneAllocationFault) {
     const std::string text(65, 'x');
     const std::vector<std::string_view> candidates = {text};
     const std::string what = std::to_string(count) + " code points";
-    expect_capacity_overflow([&] { (void)levenshtein_bp(pattern, text); }, "levenshtein_bp " + what);
+    expect_capacity_overflow([&] { (void)levenshtein_bp(pattern, text); },
+                             "levenshtein_bp " + what);
     expect_capacity_overflow([&] { (void)damerau_bp(pattern, text); }, "damerau_bp " + what);
     expect_capacity_overflow([&] { (void)levenshtein_batch(pattern, candidates); },
                              "levenshtein_batch " + what);
@@ -172,12 +174,13 @@ void check_diagonal_kernels(std::size_t (*reference)(const ref::Text&, const ref
       for (const auto alphabet : {ref::Alphabet::kAscii, ref::Alphabet::kMixed}) {
         const ref::Text pattern = random.text(m, alphabet);
         const BlockMasks masks(pattern, BlockMasks::block_count(m));
-        for (const ref::Text& text : {random.text(1, alphabet), random.text(6, alphabet),
-                                      random.edit(pattern, m / 8, alphabet),
-                                      random.text(m + 70, alphabet),
-                                      random.text(detail::kDiagonalChunk + 5, alphabet)}) {
+        for (const ref::Text& text :
+             {random.text(1, alphabet), random.text(6, alphabet),
+              random.edit(pattern, m / 8, alphabet), random.text(m + 70, alphabet),
+              random.text(detail::kDiagonalChunk + 5, alphabet)}) {
           const std::string bytes = ref::encode(text);
-          SCOPED_TRACE("lanes " + std::to_string(lanes) + ", " + ref::encode(pattern) + " / " + bytes);
+          SCOPED_TRACE("lanes " + std::to_string(lanes) + ", " + ref::encode(pattern) + " / " +
+                       bytes);
           EXPECT_EQ(kernel(masks, m, bytes, alphabet == ref::Alphabet::kAscii),
                     reference(pattern, text));
         }

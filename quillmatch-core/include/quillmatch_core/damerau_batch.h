@@ -33,8 +33,8 @@ class DamerauBatch {
 
 // Returns the distance from `query` to each candidate, in order. Never fails.
 std::vector<std::size_t> damerau_batch(std::string_view query,
-                                           std::span<const std::string_view> candidates,
-                                           std::optional<bool> case_insensitive = std::nullopt);
+                                       std::span<const std::string_view> candidates,
+                                       std::optional<bool> case_insensitive = std::nullopt);
 
 }  // namespace quillmatch_core
 

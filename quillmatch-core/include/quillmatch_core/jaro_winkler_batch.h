@@ -27,9 +27,9 @@ struct JaroWinklerQuery {
   // else empty: the Latin-1 text of the lane query, which the one-candidate
   // scan does without (it reads only `masks`).
   std::string query_folded;
-  std::string query_text;                 // the query as given
+  std::string query_text;                  // the query as given
   std::array<std::uint64_t, 128> masks{};  // all zero unless `fast`
-  std::size_t query_chars = 0;            // code points of the query
+  std::size_t query_chars = 0;             // code points of the query
   double p = 0.1;
   bool fast = false;  // ASCII query of 1 to 64 bytes
   bool case_insensitive = false;
