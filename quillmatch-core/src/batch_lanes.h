@@ -182,6 +182,40 @@ template <std::size_t kWidth>
   std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
 }
 
+// Returns the lanes (bit k for lane k of `kWidth` bytes, k below `count`)
+// of the gathered `rows` that hold a byte of 0x80 or above. One vector pass
+// over the rows tells whether any does; only then is each lane tested, one
+// 64-bit word of its row at a time.
+template <std::size_t kWidth>
+[[gnu::always_inline]] inline std::uint64_t high_bit_lanes(const unsigned char* rows,
+                                                           std::size_t count) {
+  using Bytes = LaneVector<std::uint8_t>::type;
+  Bytes high = {};
+  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
+    Bytes r;
+    std::memcpy(&r, rows + at, sizeof r);
+    high |= r;
+  }
+  std::uint64_t words[kVectorBytes / 8];
+  std::memcpy(words, &high, sizeof words);
+  std::uint64_t any = 0;
+  for (std::uint64_t word : words) any |= word;
+  std::uint64_t lanes = 0;
+  if ((any & 0x8080808080808080) != 0) {
+    for (std::size_t k = 0; k < count; ++k) {
+      std::uint64_t lane = 0;
+      for (std::size_t i = 0; i < kWidth; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, rows + k * kWidth + i, 8);
+        lane |= word;
+      }
+      // No branch: which lanes hold accents is a coin toss.
+      lanes |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
+    }
+  }
+  return lanes;
+}
+
 // Fills `rows` with the group's candidates (zero-padded) and `lengths` with each lane's bit mask of
 // candidate positions (0 for idle lanes). Returns the lanes (bit k for lane k)
 // whose candidate holds a byte of 0x80 or above: their scores are void.
@@ -189,7 +223,6 @@ template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_rows(const std::string_view* candidates,
                                                         const std::size_t* group, std::size_t count,
                                                         unsigned char* rows, T* lengths) {
-  using Bytes = LaneVector<std::uint8_t>::type;
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
   // Whatever the padding matches lands above a lane's last position, where
@@ -213,31 +246,7 @@ template <typename T>
   }
   for (std::size_t k = count; k < kLanes; ++k) lengths[k] = 0;
 
-  // Any high bit belongs to a candidate.
-  Bytes high = {};
-  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-    Bytes r;
-    std::memcpy(&r, rows + at, sizeof r);
-    high |= r;
-  }
-  std::uint64_t words[kVectorBytes / 8];
-  std::memcpy(words, &high, sizeof words);
-  std::uint64_t any = 0;
-  for (std::uint64_t word : words) any |= word;
-  std::uint64_t not_ascii = 0;
-  if ((any & 0x8080808080808080) != 0) {
-    // A lane is whole 64-bit words of its row: one test per word.
-    for (std::size_t k = 0; k < count; ++k) {
-      std::uint64_t lane = 0;
-      for (std::size_t i = 0; i < kWidth; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, rows + k * kWidth + i, 8);
-        lane |= word;
-      }
-      // No branch: which lanes hold accents is a coin toss.
-      not_ascii |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
-    }
-  }
+  const std::uint64_t not_ascii = high_bit_lanes<kWidth>(rows, count);
   return not_ascii;
 }
 

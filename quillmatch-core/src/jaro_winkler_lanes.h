@@ -116,7 +116,6 @@ template <typename T>
 [[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
     std::uint64_t latin1, unsigned char* rows, T* window, T* reach, std::uint8_t* chars) {
-  using Bytes = LaneVector<std::uint8_t>::type;
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
   if constexpr (kWidth <= 16) {
@@ -133,29 +132,7 @@ template <typename T>
   }
   for (std::size_t k = 0; k < count; ++k) chars[k] = static_cast<std::uint8_t>(group[k].size);
 
-  Bytes high = {};
-  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-    Bytes r;
-    std::memcpy(&r, rows + at, sizeof r);
-    high |= r;
-  }
-  std::uint64_t words[kVectorBytes / 8];
-  std::memcpy(words, &high, sizeof words);
-  std::uint64_t any = 0;
-  for (std::uint64_t word : words) any |= word;
-  std::uint64_t wide = 0;
-  if ((any & 0x8080808080808080) != 0) {
-    for (std::size_t k = 0; k < count; ++k) {
-      std::uint64_t lane = 0;
-      for (std::size_t i = 0; i < kWidth; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, rows + k * kWidth + i, 8);
-        lane |= word;
-      }
-      // No branch: which lanes hold accents is a coin toss.
-      wide |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
-    }
-  }
+  const std::uint64_t wide = high_bit_lanes<kWidth>(rows, count);
   std::uint64_t not_latin1 = 0;
   for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
