@@ -68,11 +68,6 @@ inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
   }
   return lower;
 }();
-inline constexpr std::array<std::uint8_t, 256> kLatin1Same = [] {
-  std::array<std::uint8_t, 256> same{};
-  for (unsigned c = 0; c < 256; ++c) same[c] = static_cast<std::uint8_t>(c);
-  return same;
-}();
 
 // The query seen as a text of character classes: each distinct code point of
 // the query (lower-cased under `case_insensitive`), all below 256, is one
@@ -113,9 +108,8 @@ struct LaneQuery {
       : length(length_in), fold(fold_in) {
     std::array<bool, 256> is_class{};
     std::array<std::uint8_t, 256> class_of{};
-    const std::array<std::uint8_t, 256>& map = fold ? kLatin1Lower : kLatin1Same;
     for (std::size_t j = 0; j < length; ++j) {
-      const std::uint8_t b = map[text[j]];
+      const std::uint8_t b = fold ? kLatin1Lower[text[j]] : text[j];
       if (!is_class[b]) {
         is_class[b] = true;
         class_of[b] = static_cast<std::uint8_t>(classes);
