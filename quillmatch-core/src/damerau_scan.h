@@ -20,8 +20,9 @@ struct DamerauScan {
   // One word: patterns of 1 to 64 characters.
   class Word {
    public:
-    explicit Word(std::size_t m) : last_(std::uint64_t{1} << (m - 1)), score_(m) {}
-    Word(std::uint64_t last_bit, std::size_t m) : last_(last_bit), score_(m) {}
+    // The score is read off the last column once the text is scanned (see
+    // `final_column_score`), so a step keeps no running score.
+    explicit Word(std::size_t m) : pattern_bits_(~std::uint64_t{0} >> (64 - m)) {}
 
     // The Levenshtein word scan's shortened chain (X = PM | VN in the sum, HP
     // from the sum, the new VP from ~HP), with TR joining D0 and ~HP.
@@ -32,24 +33,23 @@ struct DamerauScan {
       const std::uint64_t D0 = (sum ^ VP_) | X | TR;
       const std::uint64_t not_HP = (sum | VP_ | X | TR) & ~VN_;
       const std::uint64_t HN = VP_ & D0;
-      score_ += (not_HP & last_) == 0;
-      score_ -= (HN & last_) != 0;
       const std::uint64_t HPs = ~(not_HP << 1);
       const std::uint64_t HNs = HN << 1;
       VP_ = HNs | (~D0 & (not_HP << 1));
       VN_ = HPs & D0;
+      ++steps_;
       D0_prev_ = D0;
       PM_prev_ = PM;
     }
-    std::size_t score() const { return score_; }
+    std::size_t score() const { return final_column_score(VP_, VN_, pattern_bits_, steps_); }
 
    private:
     std::uint64_t VP_ = ~std::uint64_t{0};
     std::uint64_t VN_ = 0;
     std::uint64_t D0_prev_ = 0;
     std::uint64_t PM_prev_ = 0;
-    std::uint64_t last_;
-    std::size_t score_;
+    std::uint64_t pattern_bits_;  // the low m bits
+    std::size_t steps_ = 0;
   };
 
   // Blocks of 64 positions. As in the Levenshtein block scan, every phase

@@ -26,7 +26,7 @@ template <typename Scan>
 std::optional<std::size_t> quick_distance(const BatchQuery& table, std::string_view candidate) {
   if (table.query_chars == 0) return count_chars(candidate);
   if (table.fast && is_ascii(candidate)) {
-    typename Scan::Word state(table.last_bit, table.query_chars);
+    typename Scan::Word state(table.query_chars);
     for (unsigned char byte : candidate) state.step(table.masks[byte]);
     return state.score();
   }

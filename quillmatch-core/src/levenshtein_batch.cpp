@@ -28,7 +28,6 @@ BatchQuery::BatchQuery(std::string_view query, std::optional<bool> case_insensit
       }
     }
   }
-  last_bit = std::uint64_t{1} << (query_chars - 1);
   fast = true;
 }
 

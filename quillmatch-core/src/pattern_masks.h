@@ -18,6 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>  // the vector stores that clear NarrowAsciiMasks
+#endif
+
 #include "quillmatch_core/common.h"
 #include "utf8.h"
 
@@ -57,6 +61,31 @@ struct ByteMasks {
 
  private:
   static constexpr std::size_t kClearEachLimit = 96;
+};
+
+// Masks of an ASCII pattern of 1 to 16 bytes, for scanning ASCII text only:
+// 128 entries of 16 bits, cleared whole.
+struct NarrowAsciiMasks {
+  explicit NarrowAsciiMasks(std::string_view pattern) {
+#if defined(__SSE2__)
+    // Sixteen vector stores, unrolled: a fixed-size memset of this size (and
+    // a loop the compiler turns into one) becomes a `rep stos`, whose
+    // start-up costs more than the stores themselves.
+    auto* chunks = reinterpret_cast<__m128i*>(table);
+#pragma GCC unroll 16
+    for (std::size_t k = 0; k < sizeof table / (sizeof(__m128i)); ++k) {
+      _mm_store_si128(chunks + k, _mm_setzero_si128());
+    }
+#else
+    std::memset(table, 0, sizeof table);
+#endif
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      table[static_cast<unsigned char>(pattern[i])] |= static_cast<std::uint16_t>(1u << i);
+    }
+  }
+  std::uint64_t get(unsigned char byte) const { return table[byte]; }
+
+  alignas(16) std::uint16_t table[128];
 };
 
 // Masks of a pattern of 1 to 64 code points: a Latin-1 table plus a map of

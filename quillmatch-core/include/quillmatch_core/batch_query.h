@@ -20,7 +20,6 @@ struct BatchQuery {
   std::string query_text;                  // the query, never lower-cased
   std::array<std::uint64_t, 256> masks{};  // all zero unless `fast`
   std::size_t query_chars = 0;             // code points of the query
-  std::uint64_t last_bit = 0;              // 1 << (query_chars - 1) when fast-sized
   bool fast = false;                       // ASCII query of 1 to 64 bytes
   bool case_insensitive = false;
 };
