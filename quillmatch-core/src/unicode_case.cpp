@@ -63,10 +63,22 @@ bool cased_after(std::string_view text, std::size_t pos) {
 // Returns `word` with its ASCII capitals lower-cased; every byte must be
 // below 0x80. Adding 0x3F sets bit 7 of the bytes from 'A' up, adding 0x25
 // that of the bytes above 'Z'; no sum carries into the next byte.
-inline std::size_t lowercase_ascii_word(std::size_t word) {
-  const std::size_t from_a = word + 0x3F * kLowBits;
-  const std::size_t above_z = word + 0x25 * kLowBits;
-  return word | ((from_a & ~above_z & kHighBits) >> 2);
+template <typename Word>
+Word lowercase_ascii_word(Word word) {
+  constexpr Word low = ~Word{0} / 0xFF;
+  const Word from_a = word + 0x3F * low;
+  const Word above_z = word + 0x25 * low;
+  return word | ((from_a & ~above_z & (0x80 * low)) >> 2);
+}
+
+// Writes the lower-cased form of the `sizeof(Word)` ASCII bytes at `p + pos`
+// to `out + pos`.
+template <typename Word>
+void lowercase_ascii_at(const unsigned char* p, char* out, std::size_t pos) {
+  Word word;
+  std::memcpy(&word, p + pos, sizeof word);
+  word = lowercase_ascii_word(word);
+  std::memcpy(out + pos, &word, sizeof word);
 }
 
 // Appends the lower-cased ASCII run that starts at `p[pos]` and returns the
@@ -89,14 +101,18 @@ std::size_t append_ascii_run(const unsigned char* p, std::size_t pos, std::size_
 void lowercase_ascii(std::string_view text, char* out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  constexpr std::size_t w = sizeof(std::size_t);
-  std::size_t pos = 0;
-  for (; pos + w <= n; pos += w) {
-    const std::size_t word = lowercase_ascii_word(load_word(p + pos));
-    std::memcpy(out + pos, &word, w);
-  }
-  for (; pos < n; ++pos) {
-    out[pos] = static_cast<char>(lowercase_ascii_byte(p[pos]));
+  if (n >= 8) {
+    // Eight bytes at a time, the last eight overlapping the loop's last
+    // word (lower-casing them again changes nothing).
+    for (std::size_t pos = 0; pos + 8 < n; pos += 8) lowercase_ascii_at<std::uint64_t>(p, out, pos);
+    lowercase_ascii_at<std::uint64_t>(p, out, n - 8);
+  } else if (n >= 4) {
+    lowercase_ascii_at<std::uint32_t>(p, out, 0);
+    lowercase_ascii_at<std::uint32_t>(p, out, n - 4);
+  } else {
+    for (std::size_t pos = 0; pos < n; ++pos) {
+      out[pos] = static_cast<char>(lowercase_ascii_byte(p[pos]));
+    }
   }
 }
 

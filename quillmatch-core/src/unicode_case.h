@@ -22,7 +22,7 @@ constexpr unsigned char lowercase_ascii_byte(unsigned char byte) {
 }
 
 // Writes the lower-cased form of the ASCII `text` (every byte below 0x80) to
-// `out`, which has room for `text.size()` bytes: a machine word at a time,
+// `out`, which has room for `text.size()` bytes: eight bytes at a time,
 // no table lookups. The same bytes as `append_lowercase` gives.
 void lowercase_ascii(std::string_view text, char* out);
 

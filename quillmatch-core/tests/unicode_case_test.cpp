@@ -221,6 +221,22 @@ TEST(UnicodeCaseTest, AppendsToWhatIsThere) {
   EXPECT_EQ(out, "keep\u03C3x");  // the sigma's context is its own text only
 }
 
+// The word-at-a-time ASCII path, every length around its 4- and 8-byte
+// loads, against one byte at a time, with every ASCII byte in every place.
+TEST(UnicodeCaseTest, AsciiWordsEqualBytes) {
+  for (std::size_t n = 0; n <= 25; ++n) {
+    for (unsigned first = 0; first < 128; first += 7) {
+      std::string text(n, '\0');
+      for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>((first + 37 * i) % 128);
+      std::string want = text;
+      for (char& c : want) c = static_cast<char>(detail::lowercase_ascii_byte(c));
+      std::string out(n, '?');
+      detail::lowercase_ascii(text, out.data());
+      EXPECT_EQ(out, want) << n << " " << first;
+    }
+  }
+}
+
 // What the lower-casing changes in the pair functions: counts after folding,
 // and pairs that become ASCII.
 struct FoldedLength {
