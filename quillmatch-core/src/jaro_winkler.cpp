@@ -15,7 +15,9 @@
 #include "jaro_winkler_score.h"
 #include "pattern_masks.h"
 #include "prepare.h"
+#include "unicode_case.h"  // lowercase_ascii
 #include "utf8.h"
+#include "word_add.h"  // bit_count
 
 namespace quillmatch_core {
 namespace {
@@ -65,26 +67,32 @@ Matching match_short(const Text& s1, const Text& s2) {
 }
 
 // Both ASCII of up to 64 bytes: position masks of s2 and a sliding window,
-// taking the lowest free match in the window for each byte of s1. Only the
-// masks of s1's bytes are read, so a short pair clears just the entries of
-// its own bytes.
-Matching match_mask_bytes(std::string_view s1, std::string_view s2) {
-  const detail::ByteMasks masks(s2, s1);
+// taking the lowest free match in the window for each byte of s1. The step
+// has no branch: whether a byte matches depends on the data, and a
+// mispredicted branch per unmatched byte would cost more than the step.
+template <typename Masks>
+Matching match_mask_bytes(const Masks& masks, std::string_view s1, std::string_view s2) {
   const std::size_t d = detail::match_distance(s1.size(), s2.size());
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t f1 = 0;
-  std::uint64_t f2 = 0;
-  std::size_t matches = 0;  // the population count of f1, kept as it grows
+  // The positions of s2 still free, so that the chain from one byte to the
+  // next is an and, the lowest bit and its removal.
+  std::uint64_t unmatched = ~std::uint64_t{0};
   for (std::size_t i = 0; i < s1.size(); ++i) {
-    const std::uint64_t free = masks.get(static_cast<unsigned char>(s1[i])) & ~f2 & window;
-    if (free != 0) {
-      f2 |= free & (~free + 1);
-      f1 |= std::uint64_t{1} << i;
-      ++matches;
-    }
+    const std::uint64_t free = masks.get(static_cast<unsigned char>(s1[i])) & window & unmatched;
+    unmatched ^= free & (~free + 1);
+    f1 |= std::uint64_t{free != 0} << i;
     window = (window << 1) | (i < d);
   }
-  return {matches, count_mismatched(s1, s2, f1, f2)};
+  return {detail::bit_count(f1), count_mismatched(s1, s2, f1, ~unmatched)};
+}
+
+// The same for ASCII texts of at most 64 bytes each. Only the masks of s1's
+// bytes are read, so a short pair clears just the entries of its own bytes,
+// or a 16-bit table whole when s2 has at most 16 bytes.
+Matching match_ascii(std::string_view s1, std::string_view s2) {
+  if (s2.size() <= 16) return match_mask_bytes(detail::NarrowAsciiMasks(s2), s1, s2);
+  return match_mask_bytes(detail::ByteMasks(s2, s1), s1, s2);
 }
 
 // Any pair with more than 64 characters on a side: for each character of s1,
@@ -147,6 +155,43 @@ std::size_t common_prefix(const Text& s1, const Text& s2) {
   return prefix;
 }
 
+// The similarity from a matching, then the cut-off: below it gives 0.0.
+double finish(const Matching& matching, std::size_t n1, std::size_t n2, std::size_t prefix,
+              double scale, std::optional<double> score_cutoff) {
+  double similarity = 0.0;
+  if (matching.matches != 0) {
+    similarity =
+        detail::winkler_score(matching.matches, matching.mismatched, n1, n2, prefix, scale);
+  }
+  if (score_cutoff && *score_cutoff > similarity) return 0.0;
+  return similarity;
+}
+
+// Two ASCII texts of at most 64 bytes each: a character is a byte, and
+// lower-casing keeps the length and needs no heap. The same checks, in the
+// same order, as the general path.
+Result<double> short_ascii_similarity(std::string_view str_1, std::string_view str_2, double scale,
+                                      std::optional<std::size_t> max_len, bool case_insensitive,
+                                      std::optional<double> score_cutoff) {
+  char folded_1[64];
+  char folded_2[64];
+  if (case_insensitive) {
+    detail::lowercase_ascii(str_1, folded_1);
+    detail::lowercase_ascii(str_2, folded_2);
+    str_1 = {folded_1, str_1.size()};
+    str_2 = {folded_2, str_2.size()};
+  }
+  const std::size_t n1 = str_1.size();
+  const std::size_t n2 = str_2.size();
+  if (max_len) {
+    if (n1 > *max_len) return InputTooLong{"str_1", n1, *max_len};
+    if (n2 > *max_len) return InputTooLong{"str_2", n2, *max_len};
+  }
+  if (n1 == 0 || n2 == 0) return n1 == n2 ? 1.0 : 0.0;
+  return finish(match_ascii(str_1, str_2), n1, n2, common_prefix(str_1, str_2), scale,
+                score_cutoff);
+}
+
 }  // namespace
 
 Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
@@ -155,6 +200,11 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
                             std::optional<double> score_cutoff) {
   double scale;
   if (auto error = detail::check_prefix_scale(p, scale)) return *error;
+  if (str_1.size() <= 64 && str_2.size() <= 64 && detail::is_ascii(str_1) &&
+      detail::is_ascii(str_2)) {
+    return short_ascii_similarity(str_1, str_2, scale, max_len, case_insensitive.value_or(false),
+                                  score_cutoff);
+  }
   detail::PreparedPair pair;
   if (auto error = pair.prepare(str_1, str_2, case_insensitive.value_or(false), max_len)) {
     return *error;
@@ -166,7 +216,7 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
   Matching matching;
   std::size_t prefix;
   if (pair.ascii && n1 <= 64 && n2 <= 64) {
-    matching = match_mask_bytes(pair.text_1, pair.text_2);
+    matching = match_ascii(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
   } else if (n1 <= 64 && n2 <= 64) {
     char32_t storage_1[64];
@@ -183,13 +233,7 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
     matching = match_long(s1, s2);
     prefix = common_prefix(s1, s2);
   }
-  double similarity = 0.0;
-  if (matching.matches != 0) {
-    similarity =
-        detail::winkler_score(matching.matches, matching.mismatched, n1, n2, prefix, scale);
-  }
-  if (score_cutoff && *score_cutoff > similarity) return 0.0;
-  return similarity;
+  return finish(matching, n1, n2, prefix, scale, score_cutoff);
 }
 
 }  // namespace quillmatch_core
