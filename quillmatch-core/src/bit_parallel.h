@@ -24,7 +24,6 @@
 #include "pattern_masks.h"
 #include "prepare.h"
 #include "quillmatch_core/common.h"
-#include "unicode_case.h"  // lowercase_ascii
 #include "utf8.h"
 
 namespace quillmatch_core::detail {
@@ -56,36 +55,25 @@ std::size_t scan_ascii(std::string_view pattern, std::string_view text) {
   return scan_bytes<Word>(pattern.size(), ByteMasks(pattern, text), text);
 }
 
-// The distance of two ASCII texts of at most 64 bytes each: a character is a
-// byte, lower-casing keeps the length and needs no heap, and the longer text
-// is the pattern (fewer steps). The same checks, in the same order, as the
+// The distance of two texts that `ShortAsciiPair` takes, with the longer text
+// as the pattern (fewer steps). The same checks, in the same order, as the
 // general path below.
 template <typename Scan>
 Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_view str_2,
                                          std::optional<std::size_t> max_len, bool case_insensitive,
                                          std::optional<std::size_t> score_cutoff) {
-  char folded_1[64];
-  char folded_2[64];
-  if (case_insensitive) {
-    lowercase_ascii(str_1, folded_1);
-    lowercase_ascii(str_2, folded_2);
-    str_1 = {folded_1, str_1.size()};
-    str_2 = {folded_2, str_2.size()};
-  }
-  const std::size_t m = str_1.size();
-  const std::size_t n = str_2.size();
-  if (max_len) {
-    if (m > *max_len) return InputTooLong{"str_1", m, *max_len};
-    if (n > *max_len) return InputTooLong{"str_2", n, *max_len};
-  }
+  ShortAsciiPair pair;
+  if (auto error = pair.prepare(str_1, str_2, case_insensitive, max_len)) return *error;
+  const std::size_t m = pair.text_1.size();
+  const std::size_t n = pair.text_2.size();
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
   std::size_t distance;
   if (m == 0 || n == 0) {
     distance = m + n;
   } else if (n > m) {
-    distance = scan_ascii<typename Scan::Word>(str_2, str_1);
+    distance = scan_ascii<typename Scan::Word>(pair.text_2, pair.text_1);
   } else {
-    distance = scan_ascii<typename Scan::Word>(str_1, str_2);
+    distance = scan_ascii<typename Scan::Word>(pair.text_1, pair.text_2);
   }
   if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
   return distance;
@@ -96,7 +84,7 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
                                           std::optional<std::size_t> max_len,
                                           std::optional<bool> case_insensitive,
                                           std::optional<std::size_t> score_cutoff) {
-  if (str_1.size() <= 64 && str_2.size() <= 64 && is_ascii(str_1) && is_ascii(str_2)) {
+  if (ShortAsciiPair::fits(str_1, str_2)) {
     return short_ascii_distance<Scan>(str_1, str_2, max_len, case_insensitive.value_or(false),
                                       score_cutoff);
   }

@@ -15,7 +15,6 @@
 #include "jaro_winkler_score.h"
 #include "pattern_masks.h"
 #include "prepare.h"
-#include "unicode_case.h"  // lowercase_ascii
 #include "utf8.h"
 #include "word_add.h"  // bit_count
 
@@ -167,29 +166,18 @@ double finish(const Matching& matching, std::size_t n1, std::size_t n2, std::siz
   return similarity;
 }
 
-// Two ASCII texts of at most 64 bytes each: a character is a byte, and
-// lower-casing keeps the length and needs no heap. The same checks, in the
-// same order, as the general path.
+// Two texts that `ShortAsciiPair` takes. The same checks, in the same order,
+// as the general path.
 Result<double> short_ascii_similarity(std::string_view str_1, std::string_view str_2, double scale,
                                       std::optional<std::size_t> max_len, bool case_insensitive,
                                       std::optional<double> score_cutoff) {
-  char folded_1[64];
-  char folded_2[64];
-  if (case_insensitive) {
-    detail::lowercase_ascii(str_1, folded_1);
-    detail::lowercase_ascii(str_2, folded_2);
-    str_1 = {folded_1, str_1.size()};
-    str_2 = {folded_2, str_2.size()};
-  }
-  const std::size_t n1 = str_1.size();
-  const std::size_t n2 = str_2.size();
-  if (max_len) {
-    if (n1 > *max_len) return InputTooLong{"str_1", n1, *max_len};
-    if (n2 > *max_len) return InputTooLong{"str_2", n2, *max_len};
-  }
+  detail::ShortAsciiPair pair;
+  if (auto error = pair.prepare(str_1, str_2, case_insensitive, max_len)) return *error;
+  const std::size_t n1 = pair.text_1.size();
+  const std::size_t n2 = pair.text_2.size();
   if (n1 == 0 || n2 == 0) return n1 == n2 ? 1.0 : 0.0;
-  return finish(match_ascii(str_1, str_2), n1, n2, common_prefix(str_1, str_2), scale,
-                score_cutoff);
+  return finish(match_ascii(pair.text_1, pair.text_2), n1, n2,
+                common_prefix(pair.text_1, pair.text_2), scale, score_cutoff);
 }
 
 }  // namespace
@@ -200,8 +188,7 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
                             std::optional<double> score_cutoff) {
   double scale;
   if (auto error = detail::check_prefix_scale(p, scale)) return *error;
-  if (str_1.size() <= 64 && str_2.size() <= 64 && detail::is_ascii(str_1) &&
-      detail::is_ascii(str_2)) {
+  if (detail::ShortAsciiPair::fits(str_1, str_2)) {
     return short_ascii_similarity(str_1, str_2, scale, max_len, case_insensitive.value_or(false),
                                   score_cutoff);
   }

@@ -1,5 +1,6 @@
 // Input preparation shared by the pair measures: optional lower-casing, the
-// ASCII test, counting and the length limit, always in that order.
+// ASCII test, counting and the length limit, always in that order; and the
+// same for short ASCII pairs, which need no counting and no heap.
 #ifndef QUILLMATCH_CORE_SRC_PREPARE_H_
 #define QUILLMATCH_CORE_SRC_PREPARE_H_
 
@@ -9,6 +10,8 @@
 #include <string_view>
 
 #include "quillmatch_core/common.h"
+#include "unicode_case.h"  // lowercase_ascii
+#include "utf8.h"          // is_ascii
 
 namespace quillmatch_core::detail {
 
@@ -42,6 +45,49 @@ class PreparedPair {
   std::string folded_2_;
   char short_1_[kShortFold];
   char short_2_[kShortFold];
+};
+
+// Two ASCII texts of at most 64 bytes each, the pair measures' short path: a
+// character is a byte, and lower-casing keeps the length and writes to the
+// pair's own buffers. Neither copied nor moved: the views may point into it.
+class ShortAsciiPair {
+ public:
+  static constexpr std::size_t kMaxBytes = 64;
+
+  // Tells whether `str_1` and `str_2` take this path.
+  static bool fits(std::string_view str_1, std::string_view str_2) {
+    return str_1.size() <= kMaxBytes && str_2.size() <= kMaxBytes && is_ascii(str_1) &&
+           is_ascii(str_2);
+  }
+
+  ShortAsciiPair() = default;
+  ShortAsciiPair(const ShortAsciiPair&) = delete;
+  ShortAsciiPair& operator=(const ShortAsciiPair&) = delete;
+
+  // Prepares two texts that `fits` accepts, as `PreparedPair::prepare` does.
+  std::optional<InputTooLong> prepare(std::string_view str_1, std::string_view str_2,
+                                      bool case_insensitive, std::optional<std::size_t> max_len) {
+    text_1 = str_1;
+    text_2 = str_2;
+    if (case_insensitive) {
+      lowercase_ascii(str_1, folded_1_);
+      lowercase_ascii(str_2, folded_2_);
+      text_1 = {folded_1_, str_1.size()};
+      text_2 = {folded_2_, str_2.size()};
+    }
+    if (max_len) {
+      if (text_1.size() > *max_len) return InputTooLong{"str_1", text_1.size(), *max_len};
+      if (text_2.size() > *max_len) return InputTooLong{"str_2", text_2.size(), *max_len};
+    }
+    return std::nullopt;
+  }
+
+  std::string_view text_1;
+  std::string_view text_2;
+
+ private:
+  char folded_1_[kMaxBytes];
+  char folded_2_[kMaxBytes];
 };
 
 }  // namespace quillmatch_core::detail
