@@ -3,6 +3,7 @@
 // the conversions are in arguments.cpp, the module definition in module.cpp.
 #include "frame.h"
 
+#include <array>
 #include <exception>  // std::exception
 #include <iterator>   // std::size
 #include <new>        // std::bad_alloc
@@ -205,27 +206,54 @@ PyRef new_float(double value) {
 
 namespace {
 
-template <typename T>
-PyRef new_list(std::span<const T> values, PyRef (*new_item)(T)) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+// Returns a list of `size` items, each from `item(i)`: a new reference, or
+// null when `constructor` failed. The loop is inlined into each builder, so
+// an item costs its constructor and one `PyList_SetItem`.
+template <typename Item>
+PyRef new_list(std::size_t size, Item item, const char* constructor) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(size)));
   if (!list) constructor_failed("PyList_New");
-  for (std::size_t i = 0; i < values.size(); ++i) {
+  for (std::size_t i = 0; i < size; ++i) {
+    PyObject* object = item(i);
     // PyList_SetItem takes over the item's reference, also when it fails.
-    if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), new_item(values[i]).release()) !=
-        0) {
-      constructor_failed("PyList_SetItem");
+    if (object == nullptr || PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), object) != 0) {
+      constructor_failed(object == nullptr ? constructor : "PyList_SetItem");
     }
   }
   return list;
 }
 
-PyRef int_item(std::size_t value) { return new_int(value); }
+// Distances below this are made once per list and shared by its items: the
+// interpreter hands out one object for each of them anyway (its small-int
+// cache reaches 256), so sharing changes nothing that Python can see and
+// saves a constructor call per item.
+constexpr std::size_t kSharedInts = 257;
 
 }  // namespace
 
-PyRef new_int_list(std::span<const std::size_t> values) { return new_list(values, int_item); }
+PyRef new_int_list(std::span<const std::size_t> values) {
+  std::array<PyRef, kSharedInts> shared;
+  return new_list(
+      values.size(),
+      [&](std::size_t i) -> PyObject* {
+        const std::size_t value = values[i];
+        if (value >= kSharedInts) return PyLong_FromSize_t(value);
+        PyRef& object = shared[value];
+        if (!object) {
+          object = PyRef(PyLong_FromSize_t(value));
+          if (!object) return nullptr;
+        }
+        Py_INCREF(object.get());
+        return object.get();
+      },
+      "PyLong_FromSize_t");
+}
 
-PyRef new_float_list(std::span<const double> values) { return new_list(values, new_float); }
+PyRef new_float_list(std::span<const double> values) {
+  return new_list(
+      values.size(), [&](std::size_t i) { return PyFloat_FromDouble(values[i]); },
+      "PyFloat_FromDouble");
+}
 
 // ---------------------------------------------------------------------------
 // Fault boundary

@@ -56,6 +56,18 @@ struct LaneVector<std::uint64_t> {
   typedef std::uint64_t type __attribute__((vector_size(kVectorBytes)));
 };
 
+// The lane width of a candidate of 1 to 64 bytes (or characters): 0 to 3
+// for lanes of 8, 16, 32 and 64 bits, the narrowest that holds it. Lengths
+// of English words straddle the first border at random, so the schedulers
+// look it up rather than branch on it.
+inline constexpr std::array<std::uint8_t, 65> kLaneWidthOf = [] {
+  std::array<std::uint8_t, 65> width{};
+  for (std::size_t n = 0; n <= 64; ++n) {
+    width[n] = static_cast<std::uint8_t>(std::size_t{n > 8} + (n > 16) + (n > 32));
+  }
+  return width;
+}();
+
 // Latin-1 lower-casing of one code point below 256, as full Unicode
 // lower-casing does it: 'A' to 'Z' and U+00C0 to U+00DE except U+00D7 gain
 // 0x20; every other code point below 256 is its own lower-case form.

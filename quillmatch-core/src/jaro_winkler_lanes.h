@@ -332,18 +332,16 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   LaneCandidate pending[4][kGroupBytes];
-  std::size_t filled[4] = {0, 0, 0, 0};
+  // The free slot of each group: one pointer to bump per candidate.
+  LaneCandidate* next[4] = {pending[0], pending[1], pending[2], pending[3]};
   std::uint64_t recoded[4] = {0, 0, 0, 0};  // lanes that hold Latin-1 bytes already
   unsigned char latin1[4][kGroupBytes][64];
-  const auto width_of = [](std::size_t size) {
-    // Lengths of English words straddle the first border at random, so the
-    // lane width is computed rather than branched on.
-    return std::size_t{size > 8} + (size > 16) + (size > 32);
-  };
 
+  // m / Nq for every m: the query's row of the ratios.
+  const double* by_query = ratios.row(query.length);
   const auto flush = [&](std::size_t width) {
     LaneCounts counts;
-    const std::size_t count = filled[width];
+    const auto count = static_cast<std::size_t>(next[width] - pending[width]);
     const std::uint64_t void_lanes =
         kernels.by_width[width](query, pending[width], count, recoded[width], counts);
     for (std::size_t k = 0; k < count; ++k) {
@@ -357,10 +355,10 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
       const auto prefix = static_cast<std::size_t>(std::countr_one(counts.prefix[k]));
       out[c.index] =
           m == 0 ? 0.0
-                 : winkler_from_ratios(ratios.get(m, query.length), ratios.get(m, counts.chars[k]),
+                 : winkler_from_ratios(by_query[m], ratios.get(m, counts.chars[k]),
                                        ratios.get(m - counts.mismatched[k] / 2, m), prefix, p);
     }
-    filled[width] = 0;
+    next[width] = pending[width];
     recoded[width] = 0;
   };
 
@@ -378,20 +376,20 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
         out[index] = one(candidate);
         continue;
       }
-      const std::size_t width = width_of(chars);
-      const std::size_t slot = filled[width]++;
+      const std::size_t width = kLaneWidthOf[chars];
+      const auto slot = static_cast<std::size_t>(next[width] - pending[width]);
       std::memcpy(latin1[width][slot], bytes, chars);
-      pending[width][slot] = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
+      *next[width]++ = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
       recoded[width] |= std::uint64_t{1} << slot;
-      if (filled[width] == kCapacity[width]) flush(width);
+      if (slot + 1 == kCapacity[width]) flush(width);
       continue;
     }
-    const std::size_t width = width_of(size);
-    pending[width][filled[width]++] = {candidate.data(), size, index};
-    if (filled[width] == kCapacity[width]) flush(width);
+    const std::size_t width = kLaneWidthOf[size];
+    *next[width]++ = {candidate.data(), size, index};
+    if (next[width] == pending[width] + kCapacity[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
-    if (filled[width] != 0) flush(width);
+    if (next[width] != pending[width]) flush(width);
   }
 }
 

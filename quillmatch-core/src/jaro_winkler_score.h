@@ -62,6 +62,8 @@ class SmallRatios {
     }
   }
   double get(std::size_t n, std::size_t d) const { return quotients_[index(n, d)]; }
+  // Returns the quotients n / `d` for n from 0 to `d`, in order.
+  const double* row(std::size_t d) const { return quotients_ + index(0, d); }
 
   // Returns the table, built on first use.
   static const SmallRatios& instance() {

@@ -48,15 +48,17 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   std::size_t pending[4][kGroupBytes];
-  std::size_t filled[4] = {0, 0, 0, 0};
+  // The free slot of each group: one pointer to bump per candidate.
+  std::size_t* next[4] = {pending[0], pending[1], pending[2], pending[3]};
   const auto flush = [&](std::size_t width) {
+    const auto filled = static_cast<std::size_t>(next[width] - pending[width]);
     std::uint64_t void_lanes =
-        kernels.by_width[width](query, candidates.data(), pending[width], filled[width], out);
+        kernels.by_width[width](query, candidates.data(), pending[width], filled, out);
     for (; void_lanes != 0; void_lanes &= void_lanes - 1) {
       const std::size_t index = pending[width][std::countr_zero(void_lanes)];
       out[index] = one(candidates[index]);
     }
-    filled[width] = 0;
+    next[width] = pending[width];
   };
   for (std::size_t index = 0; index < candidates.size(); ++index) {
     const std::size_t len = candidates[index].size();
@@ -64,14 +66,12 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
       out[index] = one(candidates[index]);
       continue;
     }
-    // Lengths of English words straddle the first border at random, so the
-    // lane width is computed rather than branched on.
-    const std::size_t width = std::size_t{len > 8} + (len > 16) + (len > 32);
-    pending[width][filled[width]++] = index;
-    if (filled[width] == kCapacity[width]) flush(width);
+    const std::size_t width = kLaneWidthOf[len];
+    *next[width]++ = index;
+    if (next[width] == pending[width] + kCapacity[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
-    if (filled[width] != 0) flush(width);
+    if (next[width] != pending[width]) flush(width);
   }
 }
 
