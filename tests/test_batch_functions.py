@@ -3,6 +3,7 @@ every path, and the intake of the candidate sequence."""
 import collections
 import collections.abc
 import math
+import sys
 
 import numpy
 import pytest
@@ -31,6 +32,9 @@ BATCH_CASES = [
     (levenshtein_batch, "abc", ["abç"], {}, [1]),
     (levenshtein_batch, "日本", ["本日", "日本", "x"], {}, [2, 0, 2]),
     (levenshtein_batch, "abc", ["x" * 200], {}, [200]),
+    # Each distance up to 256 is one object shared by a list's items; beyond it, one each.
+    (levenshtein_batch, "abc", ["x" * 256, "x" * 257, "abx", "x" * 258, "x" * 256], {},
+     [256, 257, 1, 258, 256]),
     (levenshtein_batch, "ab", ["ab", "ab", "x", "ab"], {}, [0, 0, 2, 0]),
     (damerau_batch, "", ["", "abc", "日本"], {}, [0, 3, 2]),
     (damerau_batch, "", ["İ"], {"case_insensitive": True}, [1]),
@@ -43,6 +47,7 @@ BATCH_CASES = [
     (damerau_batch, "abc", ["abç"], {}, [1]),
     (damerau_batch, "日本", ["本日", "日本", "x"], {}, [1, 0, 2]),
     (damerau_batch, "abc", ["x" * 200], {}, [200]),
+    (damerau_batch, "abc", ["x" * 257, "x" * 256, "bac", "x" * 257], {}, [257, 256, 1, 257]),
     (jaro_winkler_batch, "MARTHA", ["MARHTA", "martha", "", "MARTHA"], {},
      [0.9611111111111111, 0.0, 0.0, 1.0]),
     (jaro_winkler_batch, "MARTHA", ["MARHTA", "martha", "", "MARTHA"], {"case_insensitive": True},
@@ -159,6 +164,18 @@ def test_empty_query_counts_the_unchanged_candidate(function):
     candidates = ["İ", "İİx", "ΣΑΣ", "\u212a", "😀", ""]
     assert function("", candidates, case_insensitive=True) == [1, 3, 3, 1, 1, 0]
     assert [PAIR_OF[function]("", c, case_insensitive=True) for c in candidates] == [2, 5, 3, 1, 1, 0]
+
+
+@pytest.mark.skipif(sys.version_info >= (3, 12), reason="small ints are immortal from 3.12")
+@pytest.mark.parametrize("function", [levenshtein_batch, damerau_batch])
+def test_shared_distances_hold_one_reference_per_item(function):
+    candidates = ["abcde"[:n] for n in range(6)] * 50  # distances 5 to 0, 50 of each
+    before = [sys.getrefcount(n) for n in range(7)]
+    result = function("abcde", candidates)
+    held = [sys.getrefcount(n) for n in range(7)]
+    del result
+    assert [h - b for h, b in zip(held, before)] == [50] * 6 + [0]
+    assert [sys.getrefcount(n) for n in range(7)] == before
 
 
 # --- the lock-release threshold does not change results -----------------------

@@ -26,13 +26,17 @@ namespace {
 
 std::vector<std::string> make_candidates(fuzz::Input& in, const fuzz::Text& query,
                                          std::size_t query_alphabet) {
-  std::vector<std::string> candidates(in.below(72));
+  // Now and then enough candidates to fill the 64 narrowest lanes mid-list.
+  std::vector<std::string> candidates(in.below(72) + (in.below(4) == 0 ? 160 : 0));
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     switch (in.below(6)) {
       case 0:
       case 1: candidates[i] = ref::encode(in.edited(query, query_alphabet, 6)); break;
-      // ASCII (alphabets 0 and 1) or Latin-1 (alphabet 2), for the lanes
-      case 2: candidates[i] = ref::encode(in.text(1 + in.below(64), in.below(3))); break;
+      // ASCII (alphabets 0 and 1) or Latin-1 (alphabet 2), for the lanes, half
+      // of them for the narrowest
+      case 2:
+        candidates[i] = ref::encode(in.text(1 + in.below(in.flag() ? 8 : 64), in.below(3)));
+        break;
       case 3: candidates[i] = ref::encode(in.text(in.length(100), in.alphabet())); break;
       case 4: candidates[i].clear(); break;
       default: candidates[i] = i > 0 ? candidates[in.below(i)] : std::string(); break;

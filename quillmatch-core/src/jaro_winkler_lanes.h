@@ -332,8 +332,11 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   LaneCandidate pending[4][kGroupBytes];
-  // The free slot of each group: one pointer to bump per candidate.
+  // The free slot of each group and its end: one pointer to bump and compare
+  // per candidate.
   LaneCandidate* next[4] = {pending[0], pending[1], pending[2], pending[3]};
+  LaneCandidate* const full[4] = {pending[0] + kCapacity[0], pending[1] + kCapacity[1],
+                                  pending[2] + kCapacity[2], pending[3] + kCapacity[3]};
   std::uint64_t recoded[4] = {0, 0, 0, 0};  // lanes that hold Latin-1 bytes already
   unsigned char latin1[4][kGroupBytes][64];
 
@@ -384,9 +387,11 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
       if (slot + 1 == kCapacity[width]) flush(width);
       continue;
     }
+    // The group reads the bytes when it is full, some candidates later.
+    __builtin_prefetch(candidate.data());
     const std::size_t width = kLaneWidthOf[size];
     *next[width]++ = {candidate.data(), size, index};
-    if (next[width] == pending[width] + kCapacity[width]) flush(width);
+    if (next[width] == full[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);

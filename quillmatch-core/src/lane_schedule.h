@@ -48,8 +48,11 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   std::size_t pending[4][kGroupBytes];
-  // The free slot of each group: one pointer to bump per candidate.
+  // The free slot of each group and its end: one pointer to bump and compare
+  // per candidate.
   std::size_t* next[4] = {pending[0], pending[1], pending[2], pending[3]};
+  std::size_t* const full[4] = {pending[0] + kCapacity[0], pending[1] + kCapacity[1],
+                                pending[2] + kCapacity[2], pending[3] + kCapacity[3]};
   const auto flush = [&](std::size_t width) {
     const auto filled = static_cast<std::size_t>(next[width] - pending[width]);
     std::uint64_t void_lanes =
@@ -66,9 +69,11 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
       out[index] = one(candidates[index]);
       continue;
     }
+    // The group reads the bytes when it is full, some candidates later.
+    __builtin_prefetch(candidates[index].data());
     const std::size_t width = kLaneWidthOf[len];
     *next[width]++ = index;
-    if (next[width] == pending[width] + kCapacity[width]) flush(width);
+    if (next[width] == full[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);

@@ -123,8 +123,10 @@ TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
   for (std::size_t query_len : {1, 2, 5, 8, 9, 16, 17, 33, 63, 64}) {
     for (std::string_view alphabet : kAlphabets) {
       const std::string query = random_text(rng, query_len, alphabet);
-      // Counts that leave every lane width with a partial last group.
-      const std::vector<std::string> owned = random_candidates(rng, alphabet, 1 + below(rng, 150));
+      // Counts that leave every lane width with a partial last group; every
+      // other one fills even the 64 narrowest lanes several times.
+      const std::size_t count = 1 + below(rng, 150) + (query_len % 2 == 0 ? 600 : 0);
+      const std::vector<std::string> owned = random_candidates(rng, alphabet, count);
       expect_lanes_match(query, owned, "random");
     }
   }
@@ -288,6 +290,11 @@ TEST(BatchLanes, JaroWinklerKernelsEqualThePairFunction) {
           for (std::size_t k = 0; k < n; k += 3)
             s.replace(k, 1, accents.substr(below(rng, 4) * 2, 2));
           owned.push_back(s.substr(0, s.size() - below(rng, 2) * 2));
+        }
+        // More than 64 bytes in at most 64 characters, queued in Latin-1: enough
+        // to fill the widest group from that queue alone.
+        for (std::size_t k = 0; k < 17; ++k) {
+          owned.push_back(random_text(rng, 30, "abcAB") + random_text(rng, 20, accents));
         }
         // One accent past a lane's bytes but not its characters, at 8, 16 and
         // 64 bytes: 64, 65 and 66 bytes hold 63, 64 and 65 characters.
