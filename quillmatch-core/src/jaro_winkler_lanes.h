@@ -131,6 +131,7 @@ template <typename T>
     }
   }
   for (std::size_t k = 0; k < count; ++k) chars[k] = static_cast<std::uint8_t>(group[k].size);
+  std::memset(chars + count, 0, kLanes - count);  // idle lanes get window 0
 
   const std::uint64_t wide = high_bit_lanes<kWidth>(rows, count);
   std::uint64_t not_latin1 = 0;
@@ -144,10 +145,9 @@ template <typename T>
     }
   }
   for (std::size_t k = 0; k < kLanes; ++k) {
-    const std::size_t size = k < count ? chars[k] : 0;
     // A window wider than the lane is cut to the lane's bits.
-    window[k] = static_cast<T>(query.window_of[size]);
-    reach[k] = static_cast<T>(query.reach_of[size]);
+    window[k] = static_cast<T>(query.window_of[chars[k]]);
+    reach[k] = static_cast<T>(query.reach_of[chars[k]]);
   }
   if (query.fold) fold_rows(rows);
   return not_latin1;
@@ -217,11 +217,10 @@ template <typename T>
   for (std::size_t h = 0; h < kVectors; ++h) prefix[h] = zero;
   for (std::size_t k = 0; k < std::min<std::size_t>(n, 4); ++k) {
     const T* row = masks + query.text_class[k] * kLanes;
-    // The bit in every lane, set lane by lane: a scalar operand would be
-    // promoted to int, which some builds refuse to narrow into the lanes.
-    V bit = zero;
-    // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): k < 4, the bit fits every lane type
-    for (std::size_t i = 0; i < kPerVector; ++i) bit[i] = static_cast<T>(1u << k);
+    // The bit in every lane, made by shifts of all ones: a scalar operand would
+    // be promoted to int, which some builds refuse to narrow into the lanes,
+    // and setting it lane by lane costs a step per lane.
+    const V bit = (~zero >> (8 * sizeof(T) - 1)) << static_cast<T>(k);
     for (std::size_t h = 0; h < kVectors; ++h) {
       V PM;
       std::memcpy(&PM, row + h * kPerVector, sizeof(V));
