@@ -79,6 +79,26 @@ Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_vie
   return distance;
 }
 
+// Runs the one-word scan of `text` against the `m` code points (1 to 64) of
+// `pattern`, not both ASCII. Shortest-form UTF-8 is scanned by character
+// keys, never decoded; otherwise both texts are decoded afresh, malformed
+// sequences as `decode_next` takes them.
+template <typename Word>
+std::size_t scan_code_point_word(std::string_view pattern, std::size_t m, std::string_view text) {
+  std::uint32_t keys[64];
+  if (short_keys(pattern, keys) == m) {
+    const KeyMasks masks({keys, m});
+    Word state(m);
+    if (for_each_key(text, [&](std::uint32_t key) { state.step(masks.get(key)); })) {
+      return state.score();
+    }
+  }
+  const CodePointMasks masks(pattern, m);
+  Word state(m);
+  scan_code_points(state, masks, text);
+  return state.score();
+}
+
 template <typename Scan>
 Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_view str_2,
                                           std::optional<std::size_t> max_len,
@@ -113,10 +133,7 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     distance =
         scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
   } else if (word_m <= 64) {
-    const CodePointMasks masks(word_pattern, word_m);
-    typename Scan::Word state(word_m);
-    scan_code_points(state, masks, word_text);
-    distance = state.score();
+    distance = scan_code_point_word<typename Scan::Word>(word_pattern, word_m, word_text);
   } else {
     const std::size_t blocks = BlockMasks::block_count(m);
     std::vector<char32_t> pattern;

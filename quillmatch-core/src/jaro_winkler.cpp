@@ -94,6 +94,28 @@ Matching match_ascii(std::string_view s1, std::string_view s2) {
   return match_mask_bytes(detail::ByteMasks(s2, s1), s1, s2);
 }
 
+// Both of at most 64 characters given as UTF-8 keys, not both ASCII: the
+// sliding window over position masks of s2, as for ASCII bytes, with the
+// masks in a hash table keyed by character.
+Matching match_keys(std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
+  const detail::KeyMasks masks(s2);
+  const std::size_t d = detail::match_distance(s1.size(), s2.size());
+  std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
+  std::uint64_t f1 = 0;
+  std::uint64_t f2 = 0;
+  std::size_t matches = 0;
+  for (std::size_t i = 0; i < s1.size(); ++i) {
+    const std::uint64_t free = masks.get(s1[i]) & ~f2 & window;
+    // Branch-free: whether a character matches is as random as the text.
+    const std::uint64_t lowest = free & (~free + 1);
+    f2 |= lowest;
+    f1 |= static_cast<std::uint64_t>(lowest != 0) << i;
+    matches += lowest != 0;
+    window = (window << 1) | (i < d);
+  }
+  return {matches, count_mismatched(s1, s2, f1, f2)};
+}
+
 // Any pair with more than 64 characters on a side: for each character of s1,
 // the lowest free position of s2 in its window comes from the row of s2's
 // positions of that character, word by word, and the flags are bits. Windows
@@ -206,12 +228,23 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
     matching = match_ascii(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
   } else if (n1 <= 64 && n2 <= 64) {
-    char32_t storage_1[64];
-    char32_t storage_2[64];
-    const auto s1 = detail::decode_short(pair.text_1, storage_1);
-    const auto s2 = detail::decode_short(pair.text_2, storage_2);
-    matching = match_short(s1, s2);
-    prefix = common_prefix(s1, s2);
+    std::uint32_t keys_1[64];
+    std::uint32_t keys_2[64];
+    if (detail::short_keys(pair.text_1, keys_1) == n1 &&
+        detail::short_keys(pair.text_2, keys_2) == n2) {
+      const std::span<const std::uint32_t> s1(keys_1, n1);
+      const std::span<const std::uint32_t> s2(keys_2, n2);
+      matching = match_keys(s1, s2);
+      prefix = common_prefix(s1, s2);
+    } else {
+      // Malformed UTF-8: the code points that the decoder gives.
+      char32_t storage_1[64];
+      char32_t storage_2[64];
+      const auto s1 = detail::decode_short(pair.text_1, storage_1);
+      const auto s2 = detail::decode_short(pair.text_2, storage_2);
+      matching = match_short(s1, s2);
+      prefix = common_prefix(s1, s2);
+    }
   } else {
     std::vector<char32_t> s1;
     std::vector<char32_t> s2;

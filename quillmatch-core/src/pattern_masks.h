@@ -169,6 +169,51 @@ class CodePointMasks {
   std::uint64_t masks_[128];
 };
 
+// Masks of a pattern of 1 to 64 characters given as UTF-8 keys (utf8.h), in
+// one open-addressing hash table with linear probing for every character,
+// ASCII included, with at least four slots per character. A lookup reads
+// one slot and takes its mask or zero without a branch; only a slot held by
+// another key sends it on (probes run on past the last slot instead of
+// wrapping). Everything sits in the object itself; only the slots that the
+// pattern's size uses are cleared.
+class KeyMasks {
+ public:
+  explicit KeyMasks(std::span<const std::uint32_t> pattern) {
+    while ((std::size_t{1} << (32 - shift_)) < 4 * pattern.size()) --shift_;
+    std::fill_n(keys_, (std::size_t{1} << (32 - shift_)) + pattern.size(), kFree);
+    std::uint64_t bit = 1;
+    for (const std::uint32_t key : pattern) {
+      std::size_t at = slot(key);
+      while (keys_[at] != key && keys_[at] != kFree) ++at;
+      if (keys_[at] == kFree) {
+        keys_[at] = key;
+        masks_[at] = 0;
+      }
+      masks_[at] |= bit;
+      bit <<= 1;
+    }
+  }
+
+  std::uint64_t get(std::uint32_t key) const {
+    std::size_t at = slot(key);
+    while (keys_[at] != key && keys_[at] != kFree) ++at;
+    return masks_[at] & (std::uint64_t{0} - (keys_[at] == key));
+  }
+
+ private:
+  // No character's key: its lead byte would be 0xFF.
+  static constexpr std::uint32_t kFree = 0xFFFFFFFF;
+
+  // Fibonacci hashing: the top bits of the product pick the slot.
+  std::size_t slot(std::uint32_t key) const {
+    return static_cast<std::uint32_t>(key * 0x9E3779B1u) >> shift_;
+  }
+
+  unsigned shift_ = 29;            // 32 - log2(slots): 8 slots and up
+  std::uint32_t keys_[256 + 64];   // up to 256 slots, then room to probe on
+  std::uint64_t masks_[256 + 64];  // unset where `keys_` is free
+};
+
 // Masks of a pattern of 65 or more code points: rows of `blocks` words, word k
 // holding positions 64k to 64k+63. Rows of code points below 256 sit in one
 // character-major table; one shared zero row stands for absent characters.

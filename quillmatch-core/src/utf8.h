@@ -8,6 +8,8 @@
 #ifndef QUILLMATCH_CORE_SRC_UTF8_H_
 #define QUILLMATCH_CORE_SRC_UTF8_H_
 
+#include <array>
+#include <bit>  // std::endian
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
@@ -141,6 +143,90 @@ inline void decode_all(std::string_view text, std::size_t count, std::vector<cha
   std::size_t pos = 0;
   skip_stray(text, pos);
   while (pos < text.size()) out.push_back(decode_next(text, pos));
+}
+
+// Keys of UTF-8 characters: the bytes of one character read as a
+// little-endian integer and cut to its length. For shortest-form UTF-8 two
+// characters have equal keys exactly when they are the same code point, so
+// the distance and similarity scans can compare and look up keys without
+// decoding. Each character costs one load, one table read and a few
+// operations on the key, with no branch on its length.
+//
+// What the lead byte (by its top five bits) says about its character's key.
+struct KeyShape {
+  std::uint32_t keep;       // the character's bytes within a 4-byte load
+  std::uint32_t tail_mask;  // the top two bits of each continuation byte
+  std::uint32_t tail_bits;  // their value in shortest form; 1 where no key is valid
+  // Payload bits of which a shortest form sets one (a longer form of a
+  // smaller code point clears them all). A one-byte character's bit lies
+  // outside `keep`, where the test below reads ones.
+  std::uint32_t wide;
+  std::uint32_t length;
+};
+
+// Returns the shape of the characters whose lead byte has `top` as its top
+// five bits.
+constexpr KeyShape key_shape(unsigned top) {
+  if (top < 0x10) return {0xFF, 0, 0, 0x100, 1};  // 0x00 to 0x7F: one byte
+  if (top < 0x18 || top == 0x1F) {
+    return {0xFF, 0, 1, 0, 1};  // a continuation byte, or 0xF8 to 0xFF: no character
+  }
+  if (top < 0x1C) return {0xFFFF, 0xC000, 0x8000, 0x1E, 2};  // U+0080 and up: lead 0xC2 and up
+  if (top < 0x1E) return {0xFFFFFF, 0xC0C000, 0x808000, 0x200F, 3};  // U+0800 and up
+  return {0xFFFFFFFF, 0xC0C0C000, 0x80808000, 0x3007, 4};            // U+10000 and up
+}
+
+inline constexpr std::array<KeyShape, 32> kKeyShapes = [] {
+  std::array<KeyShape, 32> shapes{};
+  for (unsigned top = 0; top < 32; ++top) shapes[top] = key_shape(top);
+  return shapes;
+}();
+
+// Returns the key of the character at `p` (four readable bytes) and adds
+// its length to `pos`; sets bits of `bad` unless the character is in
+// shortest form with all its continuation bytes.
+inline std::uint32_t next_key(const unsigned char* p, std::size_t& pos, std::uint32_t& bad) {
+  std::uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+  const KeyShape& shape = kKeyShapes[p[0] >> 3];
+  bad |= (word & shape.tail_mask) ^ shape.tail_bits;
+  bad |= static_cast<std::uint32_t>(((word | ~shape.keep) & shape.wide) == 0);
+  pos += shape.length;
+  return word & shape.keep;
+}
+
+// Calls `visit(key)` for the key of each character of `text`, in order.
+// Returns false when `text` is not shortest-form UTF-8 (a stray or missing
+// continuation byte, an overlong form, a byte that starts nothing): the keys
+// visited then mean nothing, and the caller decodes the text instead.
+template <typename Visit>
+bool for_each_key(std::string_view text, Visit&& visit) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::uint32_t bad = 0;
+  std::size_t pos = 0;
+  while (pos + 4 <= n) visit(next_key(p + pos, pos, bad));
+  if (pos < n) {
+    // The last one to three bytes, read from a zero-padded copy: a sequence
+    // cut short meets zero bytes where its continuation bytes should be.
+    unsigned char tail[8] = {};
+    const std::size_t rest = n - pos;
+    std::memcpy(tail, p + pos, rest);
+    for (std::size_t at = 0; at < rest;) visit(next_key(tail + at, at, bad));
+  }
+  return bad == 0;
+}
+
+// Stores the keys of the characters of `text` in `out` and returns their
+// number, or returns 65 when `text` is not shortest-form UTF-8 of at most 64
+// characters.
+inline std::size_t short_keys(std::string_view text, std::uint32_t (&out)[64]) {
+  std::size_t count = 0;
+  // The index wraps rather than test the bound each time: more than 64
+  // characters fail below whatever was stored.
+  const bool ok = for_each_key(text, [&](std::uint32_t key) { out[count++ % 64] = key; });
+  return ok && count <= 64 ? count : 65;
 }
 
 }  // namespace quillmatch_core::detail
