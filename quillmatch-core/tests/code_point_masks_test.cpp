@@ -1,6 +1,8 @@
 // The single-word code-point path of both distances keeps its map of code
 // points from 256 in a hash table inside the masks object: patterns with up
 // to 64 distinct code points met in any order, against the plain references.
+// Malformed UTF-8, which the key scans of the distances and of Jaro-Winkler
+// hand back to the decoder, reads as the code points that the decoder gives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +11,10 @@
 #include <vector>
 
 #include "quillmatch_core/damerau_bp.h"
+#include "quillmatch_core/jaro_winkler.h"
 #include "quillmatch_core/levenshtein_bp.h"
 #include "reference.h"
+#include "utf8.h"
 
 namespace quillmatch_core {
 namespace {
@@ -66,6 +70,51 @@ TEST(CodePointMasksTest, ManyDistinctCodePointsInAnyOrder) {
       EXPECT_EQ(damerau_bp(a, b).value(), ref::osa(a, b));
       EXPECT_EQ(levenshtein_bp(a, a).value(), 0u);
     }
+  }
+}
+
+TEST(CodePointMasksTest, MalformedUtf8ReadsAsTheDecoderDoes) {
+  // Longer forms of NUL, U+007F, U+07FF and U+FFFF beside their shortest
+  // forms, a lead byte 0xF8 that the decoder reads as NUL, stray and missing
+  // continuation bytes, a byte that starts nothing, and a surrogate.
+  const std::vector<std::string> pieces = {std::string(1, '\0'),
+                                           "\x7F",
+                                           "a",
+                                           "\xDF\xBF",
+                                           "\xEF\xBF\xBF",
+                                           "\xF0\x9F\x98\x80",
+                                           std::string("\xC0\x80", 2),
+                                           "\xC1\xBF",
+                                           "\xE0\x9F\xBF",
+                                           "\xF0\x8F\xBF\xBF",
+                                           std::string("\xE0\x80\x80", 3),
+                                           std::string("\xF8\x80\x80\x80", 4),
+                                           "\x80",
+                                           "\xBF\xBF",
+                                           "\xC3",
+                                           "\xE6\x97",
+                                           "\xF0\x9F\x98",
+                                           "\xFF",
+                                           "\xED\xA0\x80"};
+  ref::Random random(20261211);
+  std::vector<char32_t> a_points;
+  std::vector<char32_t> b_points;
+  for (int round = 0; round < 300; ++round) {
+    std::string a;
+    std::string b;
+    const std::size_t pieces_a = 1 + random.below(round % 3 == 0 ? 70 : 20);
+    for (std::size_t k = 0; k < pieces_a; ++k) a += pieces[random.below(pieces.size())];
+    for (std::size_t k = 0; k < 1 + random.below(20); ++k) {
+      b += pieces[random.below(pieces.size())];
+    }
+    if (round % 2 == 1) b = a.substr(0, a.size() / 2) + b;  // shared characters
+    SCOPED_TRACE(::testing::PrintToString(a) + " / " + ::testing::PrintToString(b));
+    detail::decode_all(a, detail::count_chars(a), a_points);
+    detail::decode_all(b, detail::count_chars(b), b_points);
+    EXPECT_EQ(levenshtein_bp(a, b).value(), ref::levenshtein(a_points, b_points));
+    EXPECT_EQ(damerau_bp(a, b).value(), ref::osa(a_points, b_points));
+    EXPECT_EQ(ref::Exact{jaro_winkler(a, b).value()},
+              ref::Exact{ref::jaro_winkler(a_points, b_points, 0.1)});
   }
 }
 

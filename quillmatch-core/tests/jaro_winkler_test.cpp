@@ -193,6 +193,9 @@ TEST(JaroWinklerTest, BmpMatchesDefinition) { check_lengths(304, ref::Alphabet::
 TEST(JaroWinklerTest, AstralMatchesDefinition) {
   check_lengths(305, ref::Alphabet::kAstral, false);
 }
+TEST(JaroWinklerTest, MixedWidthsMatchDefinition) {
+  check_lengths(309, ref::Alphabet::kMixed, false);
+}
 TEST(JaroWinklerTest, FoldableCaseInsensitiveMatchesDefinition) {
   check_lengths(306, ref::Alphabet::kFoldable, true);
 }
