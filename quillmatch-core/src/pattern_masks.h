@@ -10,6 +10,7 @@
 
 #include <algorithm>  // std::lower_bound, std::sort, std::unique
 #include <array>
+#include <bit>  // std::bit_width
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memset
@@ -171,47 +172,51 @@ class CodePointMasks {
 
 // Masks of a pattern of 1 to 64 characters given as UTF-8 keys (utf8.h), in
 // one open-addressing hash table with linear probing for every character,
-// ASCII included, with at least four slots per character. A lookup reads
-// one slot and takes its mask or zero without a branch; only a slot held by
-// another key sends it on (probes run on past the last slot instead of
-// wrapping). Everything sits in the object itself; only the slots that the
-// pattern's size uses are cleared.
+// ASCII included, with at least four slots per character. Inserting or
+// looking up a key reads its first slot and goes on only when another key
+// holds it (probes run on past the last slot instead of wrapping), so whether
+// a character is new, repeated or absent costs no branch. Everything sits in
+// the object itself; only the slots that the pattern's size uses are cleared.
 class KeyMasks {
  public:
-  explicit KeyMasks(std::span<const std::uint32_t> pattern) {
-    while ((std::size_t{1} << (32 - shift_)) < 4 * pattern.size()) --shift_;
-    std::fill_n(keys_, (std::size_t{1} << (32 - shift_)) + pattern.size(), kFree);
+  explicit KeyMasks(std::span<const std::uint32_t> pattern)
+      : shift_(32 - std::max(3, static_cast<int>(std::bit_width(4 * pattern.size() - 1)))) {
+    const std::size_t used = (std::size_t{1} << (32 - shift_)) + pattern.size();
+    std::memset(keys_, 0, used * sizeof keys_[0]);
+    std::memset(masks_, 0, used * sizeof masks_[0]);
     std::uint64_t bit = 1;
     for (const std::uint32_t key : pattern) {
-      std::size_t at = slot(key);
-      while (keys_[at] != key && keys_[at] != kFree) ++at;
-      if (keys_[at] == kFree) {
-        keys_[at] = key;
-        masks_[at] = 0;
-      }
+      const std::size_t at = find(key);
+      keys_[at] = key | kTaken;
       masks_[at] |= bit;
       bit <<= 1;
     }
   }
 
-  std::uint64_t get(std::uint32_t key) const {
-    std::size_t at = slot(key);
-    while (keys_[at] != key && keys_[at] != kFree) ++at;
-    return masks_[at] & (std::uint64_t{0} - (keys_[at] == key));
-  }
+  // A free slot's mask is zero, as is an absent character's.
+  std::uint64_t get(std::uint32_t key) const { return masks_[find(key)]; }
 
  private:
-  // No character's key: its lead byte would be 0xFF.
-  static constexpr std::uint32_t kFree = 0xFFFFFFFF;
+  // Marks a slot in use. Only four-byte characters have the top bit in their
+  // keys, and those differ from shorter ones in their lead byte, so keys
+  // stay distinct with it set.
+  static constexpr std::uint32_t kTaken = 0x80000000;
 
-  // Fibonacci hashing: the top bits of the product pick the slot.
-  std::size_t slot(std::uint32_t key) const {
-    return static_cast<std::uint32_t>(key * 0x9E3779B1u) >> shift_;
+  // Returns the slot that holds `key`, else the free slot where it would go.
+  std::size_t find(std::uint32_t key) const {
+    const std::uint32_t taken = key | kTaken;
+    // Fibonacci hashing: the top bits of the product pick the first slot.
+    std::size_t at = static_cast<std::uint32_t>(key * 0x9E3779B1u) >> shift_;
+    // The product is zero exactly when the slot is free or holds `key`: one
+    // test, where two would each branch on how the text runs.
+    while (std::uint64_t{keys_[at]} * (keys_[at] ^ taken) != 0) ++at;
+    return at;
   }
 
-  unsigned shift_ = 29;            // 32 - log2(slots): 8 slots and up
-  std::uint32_t keys_[256 + 64];   // up to 256 slots, then room to probe on
-  std::uint64_t masks_[256 + 64];  // unset where `keys_` is free
+  int shift_;                      // 32 - log2(slots), 8 slots and up
+  std::uint32_t keys_[256 + 64];   // with `kTaken` set; 0 where free. Up to
+                                   // 256 slots, then room to probe on
+  std::uint64_t masks_[256 + 64];  // zero where free
 };
 
 // Masks of a pattern of 65 or more code points: rows of `blocks` words, word k

@@ -208,11 +208,21 @@ bool for_each_key(std::string_view text, Visit&& visit) {
   std::size_t pos = 0;
   while (pos + 4 <= n) visit(next_key(p + pos, pos, bad));
   if (pos < n) {
-    // The last one to three bytes, read from a zero-padded copy: a sequence
-    // cut short meets zero bytes where its continuation bytes should be.
-    unsigned char tail[8] = {};
+    // The last one to three bytes, read from a zero-padded copy (the last
+    // four bytes shifted down, when there are four): a sequence cut short
+    // meets zero bytes where its continuation bytes should be.
     const std::size_t rest = n - pos;
-    std::memcpy(tail, p + pos, rest);
+    unsigned char tail[8] = {};
+    if (n >= 4) {
+      std::uint32_t last;
+      std::memcpy(&last, p + n - 4, sizeof last);
+      if constexpr (std::endian::native == std::endian::big) last = __builtin_bswap32(last);
+      last >>= 8 * (4 - rest);
+      if constexpr (std::endian::native == std::endian::big) last = __builtin_bswap32(last);
+      std::memcpy(tail, &last, sizeof last);
+    } else {
+      std::memcpy(tail, p + pos, rest);
+    }
     for (std::size_t at = 0; at < rest;) visit(next_key(tail + at, at, bad));
   }
   return bad == 0;
