@@ -61,7 +61,7 @@ inline bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; 
 
 // Returns the number of code points of `text`: the bytes that are not
 // continuation bytes (0x80 to 0xBF). Byte by byte below 16 bytes, a word at a
-// time above.
+// time above, the last word overlapping the one before.
 inline std::size_t count_chars(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
@@ -69,11 +69,16 @@ inline std::size_t count_chars(std::string_view text) {
   std::size_t i = 0;
   if (n >= 16) {
     constexpr std::size_t w = sizeof(std::size_t);
+    // A continuation byte has bit 7 set and bit 6 clear.
+    const auto marks = [](std::size_t word) { return (word >> 7) & (~word >> 6) & kLowBits; };
     for (; i + w <= n; i += w) {
-      const std::size_t word = load_word(p + i);
-      // A continuation byte has bit 7 set and bit 6 clear.
-      const std::size_t marks = (word >> 7) & (~word >> 6) & kLowBits;
-      continuation += (marks * kLowBits) >> ((w - 1) * 8);
+      continuation += (marks(load_word(p + i)) * kLowBits) >> ((w - 1) * 8);
+    }
+    if (std::endian::native == std::endian::little && i < n) {
+      // The last word, less the bytes that the loop counted (its low ones).
+      const std::size_t last = marks(load_word(p + n - w)) >> ((w - (n - i)) * 8);
+      continuation += (last * kLowBits) >> ((w - 1) * 8);
+      i = n;
     }
   }
   for (; i < n; ++i) continuation += is_continuation(p[i]);
