@@ -193,14 +193,15 @@ inline std::uint32_t next_key(const unsigned char* p, std::size_t& pos, std::uin
   std::uint32_t word;
   std::memcpy(&word, p, sizeof word);
   if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-  const std::uint32_t lead = word & 0xFF;
-  const KeyShape& shape = kKeyShapes[lead >> 3];
+  const KeyShape& shape = kKeyShapes[(word & 0xFF) >> 3];
   bad |= (word & shape.tail_mask) ^ shape.tail_bits;
   bad |= static_cast<std::uint32_t>(((word | ~shape.keep) & shape.wide) == 0);
-  // The length from comparisons on the loaded lead byte, not from the table:
-  // the next character's position then waits for one load, not two. Where
-  // the table accepts the lead byte the two agree.
-  pos += 1 + std::size_t{lead >= 0xC0} + std::size_t{lead >= 0xE0} + std::size_t{lead >= 0xF0};
+  // The length from the lead byte's top four bits, as two bits each of one
+  // constant (0 to 0xB: one byte, 0xC and 0xD: two, 0xE: three, 0xF: four),
+  // not from the table: the next character's position then waits for one
+  // load, not two, and no branch. Where the table accepts the lead byte the
+  // two agree.
+  pos += 1 + ((0xE5000000u >> ((word & 0xF0) >> 3)) & 3);
   return word & shape.keep;
 }
 
