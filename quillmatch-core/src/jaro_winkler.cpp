@@ -65,20 +65,26 @@ Matching match_short(const Text& s1, const Text& s2) {
   return {matches, count_mismatched(s1, s2, f1, f2)};
 }
 
-// Both ASCII of up to 64 bytes: position masks of s2 and a sliding window,
-// taking the lowest free match in the window for each byte of s1. The step
-// has no branch: whether a byte matches depends on the data, and a
-// mispredicted branch per unmatched byte would cost more than the step.
-template <typename Masks>
-Matching match_mask_bytes(const Masks& masks, std::string_view s1, std::string_view s2) {
+// The lookup key of a text element: a byte of an ASCII text, or the UTF-8
+// key of a character.
+unsigned char key_of(char byte) { return static_cast<unsigned char>(byte); }
+std::uint32_t key_of(std::uint32_t key) { return key; }
+
+// Both of at most 64 characters: position masks of s2 and a sliding window,
+// taking the lowest free match in the window for each character of s1. The
+// step has no branch: whether a character matches is as random as the text,
+// and a mispredicted branch per unmatched character would cost more than the
+// step.
+template <typename Masks, typename Text>
+Matching match_window(const Masks& masks, const Text& s1, const Text& s2) {
   const std::size_t d = detail::match_distance(s1.size(), s2.size());
   std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
   std::uint64_t f1 = 0;
-  // The positions of s2 still free, so that the chain from one byte to the
-  // next is an and, the lowest bit and its removal.
+  // The positions of s2 still free, so that the chain from one character to
+  // the next is an and, the lowest bit and its removal.
   std::uint64_t unmatched = ~std::uint64_t{0};
   for (std::size_t i = 0; i < s1.size(); ++i) {
-    const std::uint64_t free = masks.get(static_cast<unsigned char>(s1[i])) & window & unmatched;
+    const std::uint64_t free = masks.get(key_of(s1[i])) & window & unmatched;
     unmatched ^= free & (~free + 1);
     f1 |= std::uint64_t{free != 0} << i;
     window = (window << 1) | (i < d);
@@ -86,34 +92,18 @@ Matching match_mask_bytes(const Masks& masks, std::string_view s1, std::string_v
   return {detail::bit_count(f1), count_mismatched(s1, s2, f1, ~unmatched)};
 }
 
-// The same for ASCII texts of at most 64 bytes each. Only the masks of s1's
-// bytes are read, so a short pair clears just the entries of its own bytes,
-// or a 16-bit table whole when s2 has at most 16 bytes.
+// Both ASCII of up to 64 bytes. Only the masks of s1's bytes are read, so a
+// short pair clears just the entries of its own bytes, or a 16-bit table
+// whole when s2 has at most 16 bytes.
 Matching match_ascii(std::string_view s1, std::string_view s2) {
-  if (s2.size() <= 16) return match_mask_bytes(detail::NarrowAsciiMasks(s2), s1, s2);
-  return match_mask_bytes(detail::ByteMasks(s2, s1), s1, s2);
+  if (s2.size() <= 16) return match_window(detail::NarrowAsciiMasks(s2), s1, s2);
+  return match_window(detail::ByteMasks(s2, s1), s1, s2);
 }
 
 // Both of at most 64 characters given as UTF-8 keys, not both ASCII: the
-// sliding window over position masks of s2, as for ASCII bytes, with the
 // masks in a hash table keyed by character.
 Matching match_keys(std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
-  const detail::KeyMasks masks(s2);
-  const std::size_t d = detail::match_distance(s1.size(), s2.size());
-  std::uint64_t window = (std::uint64_t{1} << (d + 1)) - 1;
-  std::uint64_t f1 = 0;
-  std::uint64_t f2 = 0;
-  std::size_t matches = 0;
-  for (std::size_t i = 0; i < s1.size(); ++i) {
-    const std::uint64_t free = masks.get(s1[i]) & ~f2 & window;
-    // Branch-free: whether a character matches is as random as the text.
-    const std::uint64_t lowest = free & (~free + 1);
-    f2 |= lowest;
-    f1 |= static_cast<std::uint64_t>(lowest != 0) << i;
-    matches += lowest != 0;
-    window = (window << 1) | (i < d);
-  }
-  return {matches, count_mismatched(s1, s2, f1, f2)};
+  return match_window(detail::KeyMasks(s2), s1, s2);
 }
 
 // Any pair with more than 64 characters on a side: for each character of s1,
