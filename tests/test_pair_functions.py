@@ -159,6 +159,8 @@ TOO_LONG = [
     ("", "x" * 5, {"max_len": 0}, "str_2", 5, 0),
     ("日本語", "", {"max_len": 2}, "str_1", 3, 2),
     ("😀😀", "😀", {"max_len": 1}, "str_1", 2, 1),
+    ("日本", "日本語", {"max_len": 2}, "str_2", 3, 2),
+    ("日本", "é", {"max_len": 1, "score_cutoff": 0}, "str_1", 2, 1),
     ("İ", "i", {"max_len": 1, "case_insensitive": True}, "str_1", 2, 1),
     ("i", "İ", {"max_len": 1, "case_insensitive": True}, "str_2", 2, 1),
     ("ab", "c", {"max_len": 1, "score_cutoff": 0}, "str_1", 2, 1),

@@ -99,6 +99,28 @@ std::size_t scan_code_point_word(std::string_view pattern, std::size_t m, std::s
   return state.score();
 }
 
+// The distance of two texts that `ShortKeyPair` read, with the longer text
+// as the pattern. The same checks, in the same order, as the general path.
+template <typename Scan>
+Result<std::size_t> short_key_distance(const ShortKeyPair& pair, std::optional<std::size_t> max_len,
+                                       std::optional<std::size_t> score_cutoff) {
+  if (auto error = pair.check_limit(max_len)) return *error;
+  const std::size_t m = pair.keys_1().size();
+  const std::size_t n = pair.keys_2().size();
+  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
+  std::size_t distance = m + n;
+  if (m != 0 && n != 0) {
+    const auto pattern = n > m ? pair.keys_2() : pair.keys_1();
+    const auto text = n > m ? pair.keys_1() : pair.keys_2();
+    const KeyMasks masks(pattern);
+    typename Scan::Word state(pattern.size());
+    for (const std::uint32_t key : text) state.step(masks.get(key));
+    distance = state.score();
+  }
+  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
+  return distance;
+}
+
 template <typename Scan>
 Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_view str_2,
                                           std::optional<std::size_t> max_len,
@@ -107,6 +129,10 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
   if (ShortAsciiPair::fits(str_1, str_2)) {
     return short_ascii_distance<Scan>(str_1, str_2, max_len, case_insensitive.value_or(false),
                                       score_cutoff);
+  }
+  if (!case_insensitive.value_or(false)) {
+    ShortKeyPair keys;
+    if (keys.read(str_1, str_2)) return short_key_distance<Scan>(keys, max_len, score_cutoff);
   }
   PreparedPair pair;
   if (auto error = pair.prepare(str_1, str_2, case_insensitive.value_or(false), max_len)) {

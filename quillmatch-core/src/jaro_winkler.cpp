@@ -192,6 +192,19 @@ Result<double> short_ascii_similarity(std::string_view str_1, std::string_view s
                 common_prefix(pair.text_1, pair.text_2), scale, score_cutoff);
 }
 
+// Two texts that `ShortKeyPair` read. The same checks, in the same order, as
+// the general path.
+Result<double> short_key_similarity(const detail::ShortKeyPair& pair, double scale,
+                                    std::optional<std::size_t> max_len,
+                                    std::optional<double> score_cutoff) {
+  if (auto error = pair.check_limit(max_len)) return *error;
+  const auto s1 = pair.keys_1();
+  const auto s2 = pair.keys_2();
+  if (s1.empty() || s2.empty()) return s1.size() == s2.size() ? 1.0 : 0.0;
+  return finish(match_keys(s1, s2), s1.size(), s2.size(), common_prefix(s1, s2), scale,
+                score_cutoff);
+}
+
 }  // namespace
 
 Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
@@ -203,6 +216,10 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
   if (detail::ShortAsciiPair::fits(str_1, str_2)) {
     return short_ascii_similarity(str_1, str_2, scale, max_len, case_insensitive.value_or(false),
                                   score_cutoff);
+  }
+  if (!case_insensitive.value_or(false)) {
+    detail::ShortKeyPair keys;
+    if (keys.read(str_1, str_2)) return short_key_similarity(keys, scale, max_len, score_cutoff);
   }
   detail::PreparedPair pair;
   if (auto error = pair.prepare(str_1, str_2, case_insensitive.value_or(false), max_len)) {
