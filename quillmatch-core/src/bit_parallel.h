@@ -44,6 +44,18 @@ std::size_t scan_bytes(std::size_t m, const Masks& masks, std::string_view text)
   return state.score();
 }
 
+// The steps every path shares, in this order: the cut-off's pre-check on the
+// lengths, the empty texts, `scan()` for two texts that are not empty, and
+// the cut-off on its result.
+template <typename ScanBoth>
+std::size_t checked_distance(std::size_t m, std::size_t n, std::optional<std::size_t> score_cutoff,
+                             ScanBoth scan) {
+  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
+  const std::size_t distance = m == 0 || n == 0 ? m + n : scan();
+  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
+  return distance;
+}
+
 // Runs the one-word scan of the ASCII `text` against the ASCII `pattern` (1 to
 // 64 bytes). Patterns of up to 16 bytes index a table of 16-bit masks, whose
 // 256 bytes are cleared whole faster than the wider table's entries one by one.
@@ -66,17 +78,10 @@ Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_vie
   if (auto error = pair.prepare(str_1, str_2, case_insensitive, max_len)) return *error;
   const std::size_t m = pair.text_1.size();
   const std::size_t n = pair.text_2.size();
-  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
-  std::size_t distance;
-  if (m == 0 || n == 0) {
-    distance = m + n;
-  } else if (n > m) {
-    distance = scan_ascii<typename Scan::Word>(pair.text_2, pair.text_1);
-  } else {
-    distance = scan_ascii<typename Scan::Word>(pair.text_1, pair.text_2);
-  }
-  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
-  return distance;
+  return checked_distance(m, n, score_cutoff, [&] {
+    return n > m ? scan_ascii<typename Scan::Word>(pair.text_2, pair.text_1)
+                 : scan_ascii<typename Scan::Word>(pair.text_1, pair.text_2);
+  });
 }
 
 // Runs the one-word scan of `text` against the `m` code points (1 to 64) of
@@ -107,18 +112,14 @@ Result<std::size_t> short_key_distance(const ShortKeyPair& pair, std::optional<s
   if (auto error = pair.check_limit(max_len)) return *error;
   const std::size_t m = pair.keys_1().size();
   const std::size_t n = pair.keys_2().size();
-  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
-  std::size_t distance = m + n;
-  if (m != 0 && n != 0) {
+  return checked_distance(m, n, score_cutoff, [&] {
     const auto pattern = n > m ? pair.keys_2() : pair.keys_1();
     const auto text = n > m ? pair.keys_1() : pair.keys_2();
     const KeyMasks masks(pattern);
     typename Scan::Word state(pattern.size());
     for (const std::uint32_t key : text) state.step(masks.get(key));
-    distance = state.score();
-  }
-  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
-  return distance;
+    return state.score();
+  });
 }
 
 template <typename Scan>
@@ -140,41 +141,32 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
   }
   const std::size_t m = pair.len_1;
   const std::size_t n = pair.len_2;
-  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
-
-  // Both distances are symmetric, so where one text fits a word it may be the
-  // pattern: the longer one when both fit (fewer steps), else the shorter.
-  // The limit, the pre-check and the empty inputs above keep parameter order.
-  const bool swap = n <= 64 && (m > 64 || n > m);
-  const std::string_view word_pattern = swap ? pair.text_2 : pair.text_1;
-  const std::string_view word_text = swap ? pair.text_1 : pair.text_2;
-  const std::size_t word_m = swap ? n : m;
-
-  std::size_t distance;
-  if (m == 0) {
-    distance = n;
-  } else if (n == 0) {
-    distance = m;
-  } else if (pair.ascii && word_m <= 64) {
-    distance =
-        scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
-  } else if (word_m <= 64) {
-    distance = scan_code_point_word<typename Scan::Word>(word_pattern, word_m, word_text);
-  } else {
+  return checked_distance(m, n, score_cutoff, [&] {
+    // Both distances are symmetric, so where one text fits a word it may be
+    // the pattern: the longer one when both fit (fewer steps), else the
+    // shorter. The limit, the pre-check and the empty inputs keep parameter
+    // order.
+    const bool swap = n <= 64 && (m > 64 || n > m);
+    const std::string_view word_pattern = swap ? pair.text_2 : pair.text_1;
+    const std::string_view word_text = swap ? pair.text_1 : pair.text_2;
+    const std::size_t word_m = swap ? n : m;
+    if (pair.ascii && word_m <= 64) {
+      return scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
+    }
+    if (word_m <= 64) {
+      return scan_code_point_word<typename Scan::Word>(word_pattern, word_m, word_text);
+    }
     const std::size_t blocks = BlockMasks::block_count(m);
     std::vector<char32_t> pattern;
     decode_all(pair.text_1, m, pattern);
     const BlockMasks masks(pattern, blocks);
     if (const DiagonalKernel kernel = diagonal_kernel<Scan>(blocks)) {
-      distance = kernel(masks, m, pair.text_2, pair.ascii);
-    } else {
-      typename Scan::Blocks state(m, blocks);
-      scan_code_points(state, masks, pair.text_2);
-      distance = state.score();
+      return kernel(masks, m, pair.text_2, pair.ascii);
     }
-  }
-  if (score_cutoff && distance > *score_cutoff) return *score_cutoff + 1;
-  return distance;
+    typename Scan::Blocks state(m, blocks);
+    scan_code_points(state, masks, pair.text_2);
+    return state.score();
+  });
 }
 
 }  // namespace quillmatch_core::detail

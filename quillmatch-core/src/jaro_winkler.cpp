@@ -235,14 +235,12 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
     matching = match_ascii(pair.text_1, pair.text_2);
     prefix = common_prefix(pair.text_1, pair.text_2);
   } else if (n1 <= 64 && n2 <= 64) {
-    std::uint32_t keys_1[64];
-    std::uint32_t keys_2[64];
-    if (detail::short_keys(pair.text_1, keys_1) == n1 &&
-        detail::short_keys(pair.text_2, keys_2) == n2) {
-      const std::span<const std::uint32_t> s1(keys_1, n1);
-      const std::span<const std::uint32_t> s2(keys_2, n2);
-      matching = match_keys(s1, s2);
-      prefix = common_prefix(s1, s2);
+    // Lower-cased texts; those compared as they are took the keys above
+    // unless their UTF-8 is malformed.
+    detail::ShortKeyPair keys;
+    if (keys.read(pair.text_1, pair.text_2)) {
+      matching = match_keys(keys.keys_1(), keys.keys_2());
+      prefix = common_prefix(keys.keys_1(), keys.keys_2());
     } else {
       // Malformed UTF-8: the code points that the decoder gives.
       char32_t storage_1[64];
