@@ -1,10 +1,11 @@
 // Differential fuzzing of the three batch matchers against their pair
 // functions: one query (fast ASCII of 1 to 64 bytes, empty, longer, or not
-// ASCII) against a list of candidates mixing edited copies of the query,
-// short ASCII and Latin-1 texts of every lane width, long and non-ASCII texts, empty ones
-// and repeats. The list is long enough to fill several lane groups, and each
-// candidate is also scored alone, so the lane scans meet the one-word scan
-// and the batch's code-point scoring meets the pair function.
+// ASCII) against a list of candidates mixing edited copies of the query (one,
+// or two end to end), short ASCII and Latin-1 texts of every lane width, long
+// and non-ASCII texts, empty ones and repeats. The list is long enough to fill
+// several lane groups, and each candidate is also scored alone, so the lane
+// scans meet the one-word scan and the batch's code-point scoring meets the
+// pair function.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,8 +31,12 @@ std::vector<std::string> make_candidates(fuzz::Input& in, const fuzz::Text& quer
   std::vector<std::string> candidates(in.below(72) + (in.below(4) == 0 ? 160 : 0));
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     switch (in.below(6)) {
-      case 0:
-      case 1: candidates[i] = ref::encode(in.edited(query, query_alphabet, 6)); break;
+      case 0: candidates[i] = ref::encode(in.edited(query, query_alphabet, 6)); break;
+      // Two edited copies: long candidates with many matches and transpositions
+      case 1:
+        candidates[i] = ref::encode(in.edited(query, query_alphabet, 6)) +
+                        ref::encode(in.edited(query, query_alphabet, 6));
+        break;
       // ASCII (alphabets 0 and 1) or Latin-1 (alphabet 2), for the lanes, half
       // of them for the narrowest
       case 2:

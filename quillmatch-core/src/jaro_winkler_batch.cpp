@@ -136,6 +136,50 @@ double score_by_pair(const JaroWinklerQuery& query, std::string_view candidate) 
   return result ? result.value() : 0.0;
 }
 
+// Returns the similarity of an ASCII candidate of more than 64 bytes to a
+// fast query: the greedy matching driven by the candidate, as for the short
+// ones, but the candidate's matched bytes are kept in order instead of as
+// bits of positions, since its positions pass 63 while the query's do not.
+// The scan stops where the window leaves the query behind.
+template <bool kFold>
+double score_long(const JaroWinklerQuery& query, std::string_view candidate) {
+  const std::uint64_t* masks = query.masks.data();
+  const std::size_t query_chars = query.query_chars;
+  const std::size_t size = candidate.size();
+  const std::size_t d = match_distance(query_chars, size);
+  // The window at candidate position 0: query positions 0 to d.
+  std::uint64_t window = d >= 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << d) - 1;
+  std::uint64_t taken = 0;
+  unsigned char matched[65];  // one spare: the step writes before it counts
+  std::size_t matches = 0;
+  const std::size_t end = std::min(size, query_chars + d);
+  for (std::size_t i = 0; i < end; ++i) {
+    const unsigned byte = fold_byte<kFold>(candidate[i]);
+    const std::uint64_t free = masks[byte] & window & ~taken;
+    const std::uint64_t lowest = free & (~free + 1);
+    taken |= lowest;
+    matched[matches] = static_cast<unsigned char>(byte);
+    matches += static_cast<std::size_t>(lowest != 0);
+    window = (window << 1) | static_cast<std::uint64_t>(i < d);
+  }
+  if (matches == 0) return 0.0;
+  // The k-th matched bytes of both sides differ when the candidate's byte
+  // lacks the k-th taken query position in its mask.
+  std::size_t mismatched = 0;
+  for (std::size_t k = 0; k < matches; ++k) {
+    const std::uint64_t j = taken & (~taken + 1);
+    mismatched += static_cast<std::size_t>((masks[matched[k]] & j) == 0);
+    taken ^= j;
+  }
+  // The candidate has more than 4 bytes: the prefix stops at the query's end.
+  const std::size_t limit = std::min<std::size_t>(query_chars, 4);
+  std::size_t prefix = 0;
+  while (prefix < limit && ((masks[fold_byte<kFold>(candidate[prefix])] >> prefix) & 1) != 0) {
+    ++prefix;
+  }
+  return winkler_score(matches, mismatched, query_chars, size, prefix, query.p);
+}
+
 // Returns the similarity of one ASCII candidate of 1 to 64 bytes to a fast query.
 template <bool kFold>
 double score_fast(const JaroWinklerQuery& query, std::string_view candidate,
@@ -151,8 +195,10 @@ double score_fast(const JaroWinklerQuery& query, std::string_view candidate,
 double score_one(const JaroWinklerQuery& query, std::string_view candidate) {
   if (query.query_chars == 0) return candidate.empty() ? 1.0 : 0.0;
   if (candidate.empty()) return 0.0;
-  if (!query.fast || candidate.size() > 64 || !is_ascii(candidate)) {
-    return score_by_pair(query, candidate);
+  if (!query.fast || !is_ascii(candidate)) return score_by_pair(query, candidate);
+  if (candidate.size() > 64) {
+    return query.case_insensitive ? score_long<true>(query, candidate)
+                                  : score_long<false>(query, candidate);
   }
   const SmallRatios& ratios = SmallRatios::instance();
   return query.case_insensitive ? score_fast<true>(query, candidate, ratios)
@@ -214,8 +260,7 @@ void score_fast_sorted(const JaroWinklerQuery& query, std::span<const std::strin
       const std::string_view candidate = chunk[k];
       const bool fast = !candidate.empty() && candidate.size() <= 64 && is_ascii(candidate);
       length[k] = static_cast<std::uint8_t>(fast ? candidate.size() : 0);
-      // The query is not empty here, so only an empty candidate scores 0.0 at once.
-      if (!fast) chunk_out[k] = candidate.empty() ? 0.0 : score_by_pair(query, candidate);
+      if (!fast) chunk_out[k] = score_one(query, candidate);
       ++first[length[k] + 1];
     }
     for (std::size_t n = 1; n < first.size(); ++n) {
@@ -257,7 +302,7 @@ void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> 
       const JaroWinklerLaneQuery lanes(latin1, query.case_insensitive);
       score_in_jaro_winkler_lanes(
           *kernels, lanes, query.p, candidates, out,
-          [&](std::string_view candidate) { return score_by_pair(query, candidate); });
+          [&](std::string_view candidate) { return score_one(query, candidate); });
       return;
     }
   }

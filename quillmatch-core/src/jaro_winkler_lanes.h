@@ -373,7 +373,9 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
         continue;
       }
       unsigned char bytes[64];
-      const std::size_t chars = to_latin1(candidate, bytes);
+      // Counting first spares the byte-by-byte recoding of the many long
+      // texts that hold more than 64 characters.
+      const std::size_t chars = count_chars(candidate) > 64 ? 65 : to_latin1(candidate, bytes);
       if (chars > 64) {
         out[index] = one(candidate);
         continue;

@@ -20,8 +20,10 @@ namespace {
 using ref::Exact;
 using std::nullopt;
 
-// Every candidate length from 1 to 64, a few times over, plus candidates the
-// fast path must leave to the pair function (empty, 65 bytes, not ASCII).
+// Every candidate length from 1 to 64, a few times over; candidates of 65
+// to 200 bytes, random and with a near copy of the query at either end,
+// across the lengths where the match distance reaches 63 and 64; and
+// candidates the fast paths leave to the pair function (empty, not ASCII).
 std::vector<std::string> mixed_candidates(ref::Random& random, const std::string& query,
                                           ref::Alphabet alphabet) {
   std::vector<std::string> out;
@@ -31,6 +33,13 @@ std::vector<std::string> mixed_candidates(ref::Random& random, const std::string
   // Near copies of the query give high scores, prefixes and transpositions.
   for (int k = 0; k < 64; ++k) {
     out.push_back(ref::encode(random.edit(ref::decode(query), 1 + random.below(3), alphabet)));
+  }
+  for (const std::size_t n : {65, 100, 127, 128, 129, 130, 200}) {
+    const std::string near =
+        ref::encode(random.edit(ref::decode(query), random.below(3), alphabet));
+    out.push_back(random.string(n, alphabet));
+    out.push_back(near + random.string(n, alphabet));
+    out.push_back(random.string(n, alphabet) + near);
   }
   for (const std::string& slow :
        {std::string(), std::string(65, 'a'), std::string("ab\xc3\xa9"), random.string(70, alphabet),
