@@ -60,15 +60,15 @@ inline bool is_ascii(std::string_view text) {
 inline bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Returns the number of code points of `text`: the bytes that are not
-// continuation bytes (0x80 to 0xBF). Byte by byte below 16 bytes, a word at a
+// continuation bytes (0x80 to 0xBF). Byte by byte below one word, a word at a
 // time above, the last word overlapping the one before.
 inline std::size_t count_chars(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t continuation = 0;
   std::size_t i = 0;
-  if (n >= 16) {
-    constexpr std::size_t w = sizeof(std::size_t);
+  constexpr std::size_t w = sizeof(std::size_t);
+  if (n >= w) {
     // A continuation byte has bit 7 set and bit 6 clear.
     const auto marks = [](std::size_t word) { return (word >> 7) & (~word >> 6) & kLowBits; };
     for (; i + w <= n; i += w) {
