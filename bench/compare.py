@@ -335,10 +335,14 @@ def floor_runners(impl: Impl, workload: Workload) -> dict[str, Callable[[], obje
     paying whatever its scans cost. For pairs, the same call on two empty
     strings (parsing, the two UTF-8 copies, the result object) and, below it,
     a C function that does nothing with its two arguments; for batches, taking
-    the candidates in as a batch does, without scoring them."""
+    the candidates in as a batch does, without scoring them, and above it the
+    same batch with an empty query: the intake plus the result list (one new
+    float per candidate for Jaro-Winkler), with next to no scoring."""
     if workload.kind == "batch":
         candidates = workload.candidates
-        return {"floor": lambda: quillmatch._ingest_borrow_and_deref(candidates)}
+        batch = impl.batch
+        return {"floor": lambda: quillmatch._ingest_borrow_and_deref(candidates),
+                "empty query": lambda: batch("", candidates)}
     pairs = workload.pairs
     f = (impl.pair_folded or folded(impl.pair)) if workload.folded else impl.pair
     noop = operator.is_
@@ -434,18 +438,24 @@ def print_table(measure: str, rows: list[dict], peers: list[str]) -> None:
 def print_floors(measure: str, rows: list[dict]) -> None:
     """Prints how far each row is from its floor: quillmatch's time less the
     floor's, and the ratio rapidfuzz would show if quillmatch's scans cost
-    nothing (rapidfuzz time / floor time)."""
+    nothing (rapidfuzz time / floor time). Batches also show the empty-query
+    batch, which adds the result list to the intake, and the ratio against it."""
     print(f"\n-- {MEASURE_TITLES[measure]}: floors (pairs: the call on two empty "
-          f"strings, and a no-op C call; batches: the intake probe)")
+          f"strings, and a no-op C call; batches: the intake probe, and the batch "
+          f"with an empty query)")
     print(f"{'workload':50}{'quillmatch':>12}{'floor':>12}{'above it':>12}"
-          f"{'ceiling':>10}{'no-op C':>12}")
+          f"{'ceiling':>10}{'no-op C':>12}{'empty query':>14}{'ceiling':>10}")
     for row in rows:
         ns, floor = row["ns_per_item"], row["floor_ns"]
-        ceiling = f"{ns['rapidfuzz'] / floor['floor']:.2f}x" if "rapidfuzz" in ns else "-"
+        rf = ns.get("rapidfuzz")
+        ceiling = f"{rf / floor['floor']:.2f}x" if rf else "-"
         noop = format_ns(floor["no-op C call"]) if "no-op C call" in floor else "-"
+        empty = floor.get("empty query")
+        empty_ceiling = f"{rf / empty:.2f}x" if rf and empty else "-"
         print(f"{row['workload']:50}{format_ns(ns['quillmatch']):>12}"
               f"{format_ns(floor['floor']):>12}{format_ns(ns['quillmatch'] - floor['floor']):>12}"
-              f"{ceiling:>10}{noop:>12}")
+              f"{ceiling:>10}{noop:>12}{format_ns(empty) if empty else '-':>14}"
+              f"{empty_ceiling:>10}")
 
 
 def plot(report: dict, path: Path) -> None:
