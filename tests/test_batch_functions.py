@@ -111,6 +111,8 @@ def candidate_pool(rng, query):
             pool.append(random_text(rng, length, alphabet))
         pool.append(mutate(rng, query, alphabet, 2))
     pool += [mutate(rng, query, "abcdAB", edits) for edits in (1, 2, 5)]
+    # Beyond 64 bytes with many matches: the query and an edited copy end to end.
+    pool.append(query + mutate(rng, query, "abcdAB", 3))
     pool += ["abç", "Kelvin\u212a", "İstanbul", "ΣΑΣ", "σας", "😀" * 3]
     # Latin-1 letters (two UTF-8 bytes) first, last and across the eight-byte
     # words of a lane's row, at byte lengths on both sides of each lane width.

@@ -1,8 +1,8 @@
 // One query against many candidates, Jaro-Winkler similarity. An ASCII query
 // of 1 to 64 bytes keeps a table of its position masks, and ASCII candidates
-// of up to 64 bytes are matched against it: each candidate byte takes the
-// lowest free query position in its window. Greedy matching gives the same
-// matched positions from either side, so this equals the pair measure.
+// of any length are matched against it: each candidate byte takes the lowest
+// free query position in its window. Greedy matching gives the same matched
+// positions from either side, so this equals the pair measure.
 //
 // The free-position update is a chain of dependent word operations per byte,
 // so the batch scores two candidates at once: their chains are independent

@@ -44,9 +44,9 @@ class JaroWinklerBatch {
                                          std::optional<bool> case_insensitive);
 
   // Returns `jaro_winkler(query, candidate, p, none, case_insensitive, none)`
-  // bit for bit. ASCII candidates of up to 64 bytes against an ASCII query of
-  // 1 to 64 bytes cost a fixed number of word operations per byte and no heap
-  // use. Read-only: may be shared by threads.
+  // bit for bit. ASCII candidates against an ASCII query of 1 to 64 bytes
+  // cost a fixed number of word operations per byte and no heap use. Read-only:
+  // may be shared by threads.
   double similarity(std::string_view candidate) const;
 
   // The query table built by `create`.
