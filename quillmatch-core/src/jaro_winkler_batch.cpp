@@ -16,8 +16,12 @@
 #include <algorithm>  // std::max, std::min
 #include <array>      // std::array
 #include <bit>        // std::countr_one, std::countr_zero
-#include <cstdint>    // std::uint8_t, std::uint16_t, std::uint64_t
+#include <cstdint>    // std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t
+#include <optional>
+#include <span>
+#include <string>
 
+#include "fault_injection.h"
 #include "jaro_winkler_lanes.h"
 #include "jaro_winkler_score.h"
 #include "pattern_masks.h"  // set_position_bits
@@ -136,49 +140,109 @@ double score_by_pair(const JaroWinklerQuery& query, std::string_view candidate) 
   return result ? result.value() : 0.0;
 }
 
-// Returns the similarity of an ASCII candidate of more than 64 bytes to a
-// fast query: the greedy matching driven by the candidate, as for the short
-// ones, but the candidate's matched bytes are kept in order instead of as
-// bits of positions, since its positions pass 63 while the query's do not.
-// The scan stops where the window leaves the query behind.
-template <bool kFold>
-double score_long(const JaroWinklerQuery& query, std::string_view candidate) {
-  const std::uint64_t* masks = query.masks.data();
-  const std::size_t query_chars = query.query_chars;
-  const std::size_t size = candidate.size();
+// Returns the similarity of a candidate of `size` characters to a query of
+// 1 to 64 characters by the greedy matching driven by the candidate, as the
+// short ASCII scans do: character `i` of the candidate is `char_at(i)`, the
+// query positions that hold character c are the bits of `mask_of(c)`, and
+// query position j holds `query_at(j)`. The candidate's matched characters
+// are kept in order rather than as bits of positions, so the candidate may
+// be of any length; the scan stops where the window leaves the query behind.
+template <typename CharAt, typename MaskOf, typename QueryAt>
+double greedy_similarity(std::size_t query_chars, std::size_t size, double p, CharAt char_at,
+                         MaskOf mask_of, QueryAt query_at) {
   const std::size_t d = match_distance(query_chars, size);
   // The window at candidate position 0: query positions 0 to d.
   std::uint64_t window = d >= 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << d) - 1;
   std::uint64_t taken = 0;
-  unsigned char matched[65];  // one spare: the step writes before it counts
+  decltype(char_at(0)) matched[65];  // one spare: the step writes before it counts
   std::size_t matches = 0;
   const std::size_t end = std::min(size, query_chars + d);
   for (std::size_t i = 0; i < end; ++i) {
-    const unsigned byte = fold_byte<kFold>(candidate[i]);
-    const std::uint64_t free = masks[byte] & window & ~taken;
+    const auto c = char_at(i);
+    const std::uint64_t free = mask_of(c) & window & ~taken;
     const std::uint64_t lowest = free & (~free + 1);
     taken |= lowest;
-    matched[matches] = static_cast<unsigned char>(byte);
+    matched[matches] = c;
     matches += static_cast<std::size_t>(lowest != 0);
     window = (window << 1) | static_cast<std::uint64_t>(i < d);
   }
   if (matches == 0) return 0.0;
-  // The k-th matched bytes of both sides differ when the candidate's byte
-  // lacks the k-th taken query position in its mask.
+  // The k-th matched characters of both sides, in order.
   std::size_t mismatched = 0;
   for (std::size_t k = 0; k < matches; ++k) {
-    const std::uint64_t j = taken & (~taken + 1);
-    mismatched += static_cast<std::size_t>((masks[matched[k]] & j) == 0);
-    taken ^= j;
+    const auto j = static_cast<std::size_t>(std::countr_zero(taken));
+    mismatched += static_cast<std::size_t>(query_at(j) != matched[k]);
+    taken &= taken - 1;
   }
-  // The candidate has more than 4 bytes: the prefix stops at the query's end.
-  const std::size_t limit = std::min<std::size_t>(query_chars, 4);
+  const std::size_t limit = std::min({query_chars, size, std::size_t{4}});
   std::size_t prefix = 0;
-  while (prefix < limit && ((masks[fold_byte<kFold>(candidate[prefix])] >> prefix) & 1) != 0) {
-    ++prefix;
-  }
-  return winkler_score(matches, mismatched, query_chars, size, prefix, query.p);
+  while (prefix < limit && query_at(prefix) == char_at(prefix)) ++prefix;
+  return winkler_score(matches, mismatched, query_chars, size, prefix, p);
 }
+
+// Returns the similarity of an ASCII candidate of more than 64 bytes to a
+// fast query.
+template <bool kFold>
+double score_long(const JaroWinklerQuery& query, std::string_view candidate) {
+  const std::uint64_t* masks = query.masks.data();
+  return greedy_similarity(
+      query.query_chars, candidate.size(), query.p,
+      [&](std::size_t i) { return static_cast<unsigned char>(fold_byte<kFold>(candidate[i])); },
+      [&](unsigned char byte) { return masks[byte]; },
+      [&](std::size_t j) { return static_cast<unsigned char>(query.query_folded[j]); });
+}
+
+// The query read once as UTF-8 keys (utf8.h), lower-cased first when
+// folding, for the candidates that the ASCII scans and the lanes leave: those
+// with a code point from 256, and every candidate of a query that is neither
+// ASCII nor Latin-1. A candidate of up to 64 characters is then read as keys
+// once and matched against the query's key table, where the pair measure
+// would read both texts and build a table of the candidate each time.
+class KeyQuery {
+ public:
+  explicit KeyQuery(const JaroWinklerQuery& query) : p_(query.p), fold_(query.case_insensitive) {
+    // The texts meet the fault hook as they would in the pair measure.
+    inject_fault(query.query_text);
+    std::string lowered;
+    std::string_view text = query.query_text;
+    if (fold_) {
+      append_lowercase(text, lowered);
+      text = lowered;
+    }
+    length_ = short_keys(text, keys_);
+    if (length_ >= 1 && length_ <= 64) {
+      masks_.emplace(std::span<const std::uint32_t>(keys_, length_));
+    }
+  }
+
+  // Returns the pair measure's similarity of the query and `candidate` (not
+  // empty), or nothing when either is not shortest-form UTF-8 of at most 64
+  // characters (lower-cased, when folding).
+  std::optional<double> similarity(std::string_view candidate) {
+    if (!masks_) return std::nullopt;
+    inject_fault(candidate);
+    if (fold_) {
+      lowered_.clear();
+      append_lowercase(candidate, lowered_);
+      candidate = lowered_;
+    }
+    std::uint32_t keys[64];
+    const std::size_t size = short_keys(candidate, keys);
+    if (size > 64) return std::nullopt;
+    return greedy_similarity(
+        length_, size, p_, [&](std::size_t i) { return keys[i]; },
+        [&](std::uint32_t key) { return masks_->get(key); },
+        [&](std::size_t j) { return keys_[j]; });
+  }
+
+ private:
+  std::uint32_t keys_[64];
+  std::size_t length_;
+  std::optional<KeyMasks> masks_;  // when the keys could be read
+  double p_;
+  bool fold_;
+  std::string lowered_;  // the current candidate, lower-cased
+};
 
 // Returns the similarity of one ASCII candidate of 1 to 64 bytes to a fast query.
 template <bool kFold>
@@ -243,10 +307,11 @@ void score_fast_two(const JaroWinklerQuery& query, std::string_view a, std::stri
 // Fills `out` with the similarity of each candidate against a fast query.
 // Candidates are taken in chunks, and the fast ones of a chunk in order of
 // length, two at a time: runs of one length make the loops' exits
-// predictable and pair candidates whose scans end together.
-template <bool kFold>
+// predictable and pair candidates whose scans end together; `one` scores the
+// others.
+template <bool kFold, typename One>
 void score_fast_sorted(const JaroWinklerQuery& query, std::span<const std::string_view> candidates,
-                       double* out) {
+                       double* out, One one) {
   const SmallRatios& ratios = SmallRatios::instance();
   constexpr std::size_t kChunk = 2048;
   std::array<std::uint8_t, kChunk> length;  // 0 for a candidate off the fast path
@@ -260,7 +325,7 @@ void score_fast_sorted(const JaroWinklerQuery& query, std::span<const std::strin
       const std::string_view candidate = chunk[k];
       const bool fast = !candidate.empty() && candidate.size() <= 64 && is_ascii(candidate);
       length[k] = static_cast<std::uint8_t>(fast ? candidate.size() : 0);
-      if (!fast) chunk_out[k] = score_one(query, candidate);
+      if (!fast) chunk_out[k] = one(candidate);
       ++first[length[k] + 1];
     }
     for (std::size_t n = 1; n < first.size(); ++n) {
@@ -284,6 +349,16 @@ void score_fast_sorted(const JaroWinklerQuery& query, std::span<const std::strin
 // lower-casing, when folding) with no zero byte, else one or two at a time.
 void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> candidates,
                double* out) {
+  // Candidates that the ASCII scans cannot take go to the query's keys,
+  // read on first need, and where those fail to the pair measure.
+  std::optional<KeyQuery> keyed;
+  const auto one = [&](std::string_view candidate) {
+    if (query.query_chars != 0 && !candidate.empty() && !(query.fast && is_ascii(candidate))) {
+      if (!keyed) keyed.emplace(query);
+      if (const auto similarity = keyed->similarity(candidate)) return *similarity;
+    }
+    return score_one(query, candidate);
+  };
   const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();
   if (kernels != nullptr && query.query_chars != 0) {
     // The query's code points as Latin-1 bytes, lower-cased when folding.
@@ -300,20 +375,16 @@ void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> 
     // A zero byte would match the lanes' padding.
     if (!latin1.empty() && latin1.find('\0') == std::string_view::npos) {
       const JaroWinklerLaneQuery lanes(latin1, query.case_insensitive);
-      score_in_jaro_winkler_lanes(
-          *kernels, lanes, query.p, candidates, out,
-          [&](std::string_view candidate) { return score_one(query, candidate); });
+      score_in_jaro_winkler_lanes(*kernels, lanes, query.p, candidates, out, one);
       return;
     }
   }
   if (!query.fast) {
-    for (std::size_t k = 0; k < candidates.size(); ++k) {
-      out[k] = score_one(query, candidates[k]);
-    }
+    for (std::size_t k = 0; k < candidates.size(); ++k) out[k] = one(candidates[k]);
   } else if (query.case_insensitive) {
-    score_fast_sorted<true>(query, candidates, out);
+    score_fast_sorted<true>(query, candidates, out, one);
   } else {
-    score_fast_sorted<false>(query, candidates, out);
+    score_fast_sorted<false>(query, candidates, out, one);
   }
 }
 

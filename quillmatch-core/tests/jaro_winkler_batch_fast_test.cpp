@@ -66,7 +66,8 @@ TEST(JaroWinklerBatchFastTest, EqualsThePairFunction) {
       {64, ref::Alphabet::kAsciiCase}, {1, ref::Alphabet::kLatin1},
       {9, ref::Alphabet::kLatin1},     {33, ref::Alphabet::kLatin1},
       {64, ref::Alphabet::kLatin1},    {65, ref::Alphabet::kLatin1},
-      {8, ref::Alphabet::kFoldable},
+      {8, ref::Alphabet::kFoldable},   {3, ref::Alphabet::kBmp},
+      {33, ref::Alphabet::kMixed},     {64, ref::Alphabet::kAstral},
   };
   ref::Random random(9001);
   for (const Shape& shape : shapes) {
