@@ -6,6 +6,7 @@
 #ifndef QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 #define QUILLMATCH_CORE_SRC_DISTANCE_BATCH_H_
 
+#include <algorithm>  // std::min
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -32,6 +33,31 @@ std::optional<std::size_t> quick_distance(const BatchQuery& table, std::string_v
   }
   return std::nullopt;
 }
+
+// Scores the ASCII candidates of more than 64 bytes of a fast query two at a
+// time, for `score_in_lanes`: the two one-word scans, each the one of
+// `quick_distance`, step in one loop, where their independent chains of word
+// operations overlap.
+template <typename Scan>
+struct LongAsciiPairs {
+  const BatchQuery& table;
+
+  bool takes(std::string_view candidate) const { return table.fast && is_ascii(candidate); }
+
+  void score(std::string_view a, std::string_view b, std::size_t& out_a, std::size_t& out_b) const {
+    typename Scan::Word scan_a(table.query_chars), scan_b(table.query_chars);
+    const auto mask = [&](char byte) { return table.masks[static_cast<unsigned char>(byte)]; };
+    const std::size_t shared = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < shared; ++i) {
+      scan_a.step(mask(a[i]));
+      scan_b.step(mask(b[i]));
+    }
+    for (std::size_t i = shared; i < a.size(); ++i) scan_a.step(mask(a[i]));
+    for (std::size_t i = shared; i < b.size(); ++i) scan_b.step(mask(b[i]));
+    out_a = scan_a.score();
+    out_b = scan_b.score();
+  }
+};
 
 // Returns the distance of `candidate` to the query of `table`: `Scan` is the
 // measure's scan, `pair` its pair function (called with no limit and no
@@ -65,7 +91,8 @@ std::vector<std::size_t> score_all(const BatchQuery& table,
   const std::optional<LaneQuery> lane_query =
       kernels != nullptr ? LaneQuery::of(table) : std::nullopt;
   if (lane_query) {
-    score_in_lanes(*kernels, *lane_query, candidates, distances.data(), one);
+    score_in_lanes(*kernels, *lane_query, candidates, distances.data(), one,
+                   LongAsciiPairs<Scan>{table});
   } else {
     for (std::size_t i = 0; i < candidates.size(); ++i) distances[i] = one(candidates[i]);
   }

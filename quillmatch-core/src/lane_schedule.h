@@ -37,14 +37,24 @@ const LaneKernels* lane_kernels() {
 }
 #endif
 
+// Pairs no candidate longer than 64 bytes: `score_in_lanes` without pairs.
+struct NoLongPairs {
+  bool takes(std::string_view /*candidate*/) const { return false; }
+  void score(std::string_view /*a*/, std::string_view /*b*/, std::size_t& /*out_a*/,
+             std::size_t& /*out_b*/) const {}
+};
+
 // Scores every candidate against `query` into `out` (sized to match):
 // candidates of 1 to 64 bytes whose code points are all below 256 in groups
 // of lanes by byte length, all others through `one`, the matcher's
-// one-at-a-time distance. The lanes themselves find the candidates that are
-// not ASCII, which skips a separate test of each.
-template <typename One>
+// one-at-a-time distance, but for the longer candidates that `long_pairs`
+// takes, which it scores two at a time (in the order they come; an odd one
+// out goes to `one`). The lanes themselves find the candidates that are not
+// ASCII, which skips a separate test of each.
+template <typename One, typename LongPairs = NoLongPairs>
 void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
-                    std::span<const std::string_view> candidates, std::size_t* out, One one) {
+                    std::span<const std::string_view> candidates, std::size_t* out, One one,
+                    LongPairs long_pairs = {}) {
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   std::size_t pending[4][kGroupBytes];
@@ -63,10 +73,19 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
     }
     next[width] = pending[width];
   };
+  constexpr std::size_t kNone = ~std::size_t{0};
+  std::size_t held = kNone;  // a long candidate that waits for a partner
   for (std::size_t index = 0; index < candidates.size(); ++index) {
     const std::size_t len = candidates[index].size();
     if (len - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
-      out[index] = one(candidates[index]);
+      if (len == 0 || !long_pairs.takes(candidates[index])) {
+        out[index] = one(candidates[index]);
+      } else if (held == kNone) {
+        held = index;
+      } else {
+        long_pairs.score(candidates[held], candidates[index], out[held], out[index]);
+        held = kNone;
+      }
       continue;
     }
     // The group reads the bytes when it is full, some candidates later.
@@ -78,6 +97,7 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);
   }
+  if (held != kNone) out[held] = one(candidates[held]);
 }
 
 }  // namespace quillmatch_core::detail

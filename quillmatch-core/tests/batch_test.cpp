@@ -150,6 +150,12 @@ std::vector<std::string> candidates_for(ref::Random& random, const ref::Text& qu
     for (int k = 0; k < 4; ++k)
       out.push_back(ref::encode(random.edit(query, 1 + random.below(4), alphabet)));
   }
+  // Longer than 64 bytes and close to the query: the query and an edited copy
+  // end to end, so that long candidates scanned two at a time differ little.
+  for (int k = 0; k < 3; ++k) {
+    out.push_back(ref::encode(query) +
+                  ref::encode(random.edit(query, 1 + random.below(4), ref::Alphabet::kAsciiCase)));
+  }
   std::string upper = ref::encode(query);
   for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
   out.push_back(upper);
