@@ -10,7 +10,9 @@
 // order of length, so that the loops' exits, which depend on the length, are
 // predicted well and the two scans of a pair mostly end together. Where this
 // CPU has vector lanes, whole batches first match their short Latin-1
-// candidates in lanes (jaro_winkler_lanes.h).
+// candidates in lanes (jaro_winkler_lanes.h). The candidates left over, with
+// code points from 256 or of a query that is neither ASCII nor Latin-1, are
+// read as UTF-8 keys and matched against the query's key table (`KeyQuery`).
 #include "quillmatch_core/jaro_winkler_batch.h"
 
 #include <algorithm>  // std::max, std::min
