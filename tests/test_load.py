@@ -173,11 +173,16 @@ def thread_jobs():
     return batch_jobs, pair_jobs
 
 
-def hammer(jobs, deadline, offset, done, failures):
-    """Runs `jobs` round-robin until `deadline`; records its kind and number of
-    calls in `done`, and every mismatch or exception in `failures`."""
+def hammer(jobs, seconds, offset, done, failures, start):
+    """Once every thread has reached `start` (a barrier), runs `jobs`
+    round-robin for `seconds`; records its kind and number of calls in `done`,
+    and every mismatch or exception in `failures`. The clock starts after the
+    barrier: a thread started late, while the others hold the interpreter lock
+    in turn, still gets its full time beside them."""
     calls = 0
     try:
+        start.wait()
+        deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             function, a, b, options, expected = jobs[(offset + calls) % len(jobs)]
             if function(a, b, **options) != expected:
@@ -191,11 +196,12 @@ def hammer(jobs, deadline, offset, done, failures):
 @pytest.mark.parametrize("seconds", [1.5, pytest.param(20.0, marks=pytest.mark.slow)])
 def test_threads_get_the_serial_results(thread_jobs, seconds):
     batch_jobs, pair_jobs = thread_jobs
-    deadline = time.monotonic() + seconds
     done, failures = [], []
-    threads = [threading.Thread(target=hammer, args=(batch_jobs, deadline, k, done, failures))
+    start = threading.Barrier(11)
+    threads = [threading.Thread(target=hammer, args=(batch_jobs, seconds, k, done, failures, start))
                for k in range(8)]
-    threads += [threading.Thread(target=hammer, args=(pair_jobs, deadline, 97 * k, done, failures))
+    threads += [threading.Thread(target=hammer,
+                                 args=(pair_jobs, seconds, 97 * k, done, failures, start))
                 for k in range(3)]
     for thread in threads:
         thread.start()
