@@ -256,19 +256,24 @@ double score_fast(const JaroWinklerQuery& query, std::string_view candidate,
   return scan.score(query.query_chars, query.p, ratios);
 }
 
-// Returns the similarity of `candidate` to the query: the fast path where it
-// applies, else the pair measure's.
-double score_one(const JaroWinklerQuery& query, std::string_view candidate) {
+// Returns the similarity of `candidate` to the query: the ASCII scans where
+// they apply, else `keyed(candidate)` where that gives one (the query's key
+// table, or nothing), else the pair measure's.
+template <typename Keyed>
+double score_one(const JaroWinklerQuery& query, std::string_view candidate, Keyed keyed) {
   if (query.query_chars == 0) return candidate.empty() ? 1.0 : 0.0;
   if (candidate.empty()) return 0.0;
-  if (!query.fast || !is_ascii(candidate)) return score_by_pair(query, candidate);
-  if (candidate.size() > 64) {
-    return query.case_insensitive ? score_long<true>(query, candidate)
-                                  : score_long<false>(query, candidate);
+  if (query.fast && is_ascii(candidate)) {
+    if (candidate.size() > 64) {
+      return query.case_insensitive ? score_long<true>(query, candidate)
+                                    : score_long<false>(query, candidate);
+    }
+    const SmallRatios& ratios = SmallRatios::instance();
+    return query.case_insensitive ? score_fast<true>(query, candidate, ratios)
+                                  : score_fast<false>(query, candidate, ratios);
   }
-  const SmallRatios& ratios = SmallRatios::instance();
-  return query.case_insensitive ? score_fast<true>(query, candidate, ratios)
-                                : score_fast<false>(query, candidate, ratios);
+  if (const std::optional<double> similarity = keyed(candidate)) return *similarity;
+  return score_by_pair(query, candidate);
 }
 
 // Writes the similarities of two ASCII candidates of 1 to 64 bytes each to a
@@ -353,13 +358,12 @@ void score_all(const JaroWinklerQuery& query, std::span<const std::string_view> 
                double* out) {
   // Candidates that the ASCII scans cannot take go to the query's keys,
   // read on first need, and where those fail to the pair measure.
-  std::optional<KeyQuery> keyed;
+  std::optional<KeyQuery> keys;
   const auto one = [&](std::string_view candidate) {
-    if (query.query_chars != 0 && !candidate.empty() && !(query.fast && is_ascii(candidate))) {
-      if (!keyed) keyed.emplace(query);
-      if (const auto similarity = keyed->similarity(candidate)) return *similarity;
-    }
-    return score_one(query, candidate);
+    return score_one(query, candidate, [&](std::string_view other) {
+      if (!keys) keys.emplace(query);
+      return keys->similarity(other);
+    });
   };
   const JaroWinklerLaneKernels* kernels = jaro_winkler_lane_kernels();
   if (kernels != nullptr && query.query_chars != 0) {
@@ -414,7 +418,8 @@ Result<JaroWinklerBatch> JaroWinklerBatch::create(std::string_view query, std::o
 }
 
 double JaroWinklerBatch::similarity(std::string_view candidate) const {
-  return detail::score_one(query_, candidate);
+  return detail::score_one(query_, candidate,
+                           [](std::string_view) { return std::optional<double>(); });
 }
 
 Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
