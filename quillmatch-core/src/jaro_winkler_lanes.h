@@ -118,20 +118,31 @@ template <typename T>
     std::uint64_t latin1, unsigned char* rows, T* window, T* reach, std::uint8_t* chars) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   constexpr std::size_t kWidth = kRowBytes / kLanes;
+  // Each lane's length, window and match distance, set for its byte length
+  // here and again below for a UTF-8 candidate that is shorter in Latin-1.
+  const auto set_lane = [&](std::size_t k, std::size_t n) {
+    chars[k] = static_cast<std::uint8_t>(n);
+    // A window wider than the lane is cut to the lane's bits.
+    window[k] = static_cast<T>(query.window_of[n]);
+    reach[k] = static_cast<T>(query.reach_of[n]);
+  };
   if constexpr (kWidth <= 16) {
     for (std::size_t k = 0; k < count; ++k) {
       const auto row = candidate_row<kWidth / 8>(group[k].text, group[k].size);
       std::memcpy(rows + k * kWidth, row.data(), kWidth);
+      set_lane(k, group[k].size);
     }
     std::memset(rows + count * kWidth, 0, (kLanes - count) * kWidth);
   } else {
     std::memset(rows, 0, kRowBytes);
     for (std::size_t k = 0; k < count; ++k) {
       copy_candidate<kWidth>(rows + k * kWidth, group[k].text, group[k].size);
+      set_lane(k, group[k].size);
     }
   }
-  for (std::size_t k = 0; k < count; ++k) chars[k] = static_cast<std::uint8_t>(group[k].size);
-  std::memset(chars + count, 0, kLanes - count);  // idle lanes get window 0
+  // Idle lanes match nothing.
+  std::memset(window + count, 0, (kLanes - count) * sizeof(T));
+  std::memset(reach + count, 0, (kLanes - count) * sizeof(T));
 
   const std::uint64_t wide = high_bit_lanes<kWidth>(rows, count);
   std::uint64_t not_latin1 = 0;
@@ -141,13 +152,8 @@ template <typename T>
     if (n > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
-      chars[k] = static_cast<std::uint8_t>(n);
+      set_lane(k, n);
     }
-  }
-  for (std::size_t k = 0; k < kLanes; ++k) {
-    // A window wider than the lane is cut to the lane's bits.
-    window[k] = static_cast<T>(query.window_of[chars[k]]);
-    reach[k] = static_cast<T>(query.reach_of[chars[k]]);
   }
   if (query.fold) fold_rows(rows);
   return not_latin1;
@@ -316,6 +322,68 @@ inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() {
 inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() { return nullptr; }
 #endif
 
+// The Jaro scores of the query against candidates of 1 to 16 characters
+// (those of the two narrowest lane widths, which take most words), by the
+// candidate's length, matches and transpositions. Each length's row is
+// worked out on first need with the pair measure's arithmetic, so a lookup
+// gives the very double that the three ratios and the division would.
+class ShortJaroScores {
+ public:
+  static constexpr std::size_t kMaxChars = 16;
+
+  explicit ShortJaroScores(std::size_t query_chars) : query_chars_(query_chars) {}
+
+  // Returns the Jaro score of a candidate of `chars` (1 to 16) characters of
+  // which `matches` (at most `chars` and the query's length) are matched,
+  // with `transpositions` (at most half the matches); 0 for no match.
+  // `prepare` must have seen the length.
+  double get(std::size_t chars, std::size_t matches, std::size_t transpositions) const {
+    return jaro_[(chars * (kMaxChars + 1) + matches) * kTranspositions + transpositions];
+  }
+
+  // Works out the rows of the `count` lengths `chars` (1 to 16) not seen yet.
+  void prepare(const std::uint8_t* chars, std::size_t count) {
+    std::uint32_t seen = 0;
+    for (std::size_t k = 0; k < count; ++k) seen |= std::uint32_t{1} << chars[k];
+    for (std::uint32_t rows = seen & ~filled_; rows != 0; rows &= rows - 1) {
+      fill(static_cast<std::size_t>(std::countr_zero(rows)));
+    }
+  }
+
+ private:
+  static constexpr std::size_t kTranspositions = kMaxChars / 2 + 1;
+
+  void fill(std::size_t chars) {
+    const SmallRatios& ratios = SmallRatios::instance();
+    double* row = jaro_ + chars * (kMaxChars + 1) * kTranspositions;
+    row[0] = 0.0;
+    for (std::size_t m = 1; m <= std::min(chars, query_chars_); ++m) {
+      for (std::size_t t = 0; t <= m / 2; ++t) {
+        row[m * kTranspositions + t] = jaro_from_ratios(ratios.get(m, query_chars_),
+                                                        ratios.get(m, chars), ratios.get(m - t, m));
+      }
+    }
+    filled_ |= std::uint32_t{1} << chars;
+  }
+
+  std::size_t query_chars_;
+  std::uint32_t filled_ = 0;  // bit n: the row of length n is worked out
+  double jaro_[(kMaxChars + 1) * (kMaxChars + 1) * kTranspositions];
+};
+
+// Writes the similarity of each of the `count` candidates of a group in the
+// two narrowest lane widths from its `counts`, `boost[k]` being the prefix
+// scale times k.
+inline void score_short_lanes(const ShortJaroScores& scores, const double* boost,
+                              const LaneCounts& counts, const LaneCandidate* group,
+                              std::size_t count, double* out) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const double jaro = scores.get(counts.chars[k], counts.matches[k], counts.mismatched[k] / 2);
+    // Prefix bits beyond the candidate are clear: the prefix stops there.
+    out[group[k].index] = winkler_raise(jaro, boost[std::countr_one(counts.prefix[k] & 0xFu)]);
+  }
+}
+
 // Scores every candidate against a query that has lanes into `out` (sized to
 // match): candidates of 1 to 64 characters below 256 in groups of lanes by
 // length, the others through `one`. Candidates of up to 64 bytes go to the
@@ -341,24 +409,34 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
 
   // m / Nq for every m: the query's row of the ratios.
   const double* by_query = ratios.row(query.length);
+  ShortJaroScores short_scores(query.length);
+  // The Winkler boost by the length of the common prefix, 0 to 4.
+  double boost[5];
+  for (std::size_t k = 0; k < 5; ++k) boost[k] = p * static_cast<double>(k);
   const auto flush = [&](std::size_t width) {
     LaneCounts counts;
-    const auto count = static_cast<std::size_t>(next[width] - pending[width]);
+    const LaneCandidate* group = pending[width];
+    const auto count = static_cast<std::size_t>(next[width] - group);
     const std::uint64_t void_lanes =
-        kernels.by_width[width](query, pending[width], count, recoded[width], counts);
-    for (std::size_t k = 0; k < count; ++k) {
-      const LaneCandidate& c = pending[width][k];
-      if ((void_lanes >> k) & 1) {
-        out[c.index] = one(candidates[c.index]);
-        continue;
+        kernels.by_width[width](query, group, count, recoded[width], counts);
+    // Every lane is scored first, the void ones too (their counts still lie
+    // within the candidate's bytes), so that the loops hold no branch; the
+    // void ones are then scored again by `one`.
+    if (width <= 1) {
+      short_scores.prepare(counts.chars, count);
+      score_short_lanes(short_scores, boost, counts, group, count, out);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t m = counts.matches[k];
+        const double jaro = m == 0 ? 0.0
+                                   : jaro_from_ratios(by_query[m], ratios.get(m, counts.chars[k]),
+                                                      ratios.get(m - counts.mismatched[k] / 2, m));
+        out[group[k].index] = winkler_raise(jaro, boost[std::countr_one(counts.prefix[k] & 0xFu)]);
       }
-      const std::size_t m = counts.matches[k];
-      // Bits beyond the candidate are clear: the prefix stops there.
-      const auto prefix = static_cast<std::size_t>(std::countr_one(counts.prefix[k]));
-      out[c.index] =
-          m == 0 ? 0.0
-                 : winkler_from_ratios(by_query[m], ratios.get(m, counts.chars[k]),
-                                       ratios.get(m - counts.mismatched[k] / 2, m), prefix, p);
+    }
+    for (std::uint64_t lanes = void_lanes; lanes != 0; lanes &= lanes - 1) {
+      const std::size_t index = group[std::countr_zero(lanes)].index;
+      out[index] = one(candidates[index]);
     }
     next[width] = pending[width];
     recoded[width] = 0;

@@ -29,13 +29,21 @@ inline std::size_t match_distance(std::size_t n1, std::size_t n2) {
   return half > 0 ? half - 1 : 0;
 }
 
+// Returns the Jaro score from its three ratios (see `winkler_from_ratios`).
+inline double jaro_from_ratios(double a, double b, double t) { return (t + (b + a)) / 3.0; }
+
+// Returns the Jaro score `jaro` raised by Winkler's rule, `boost` being the
+// prefix scale times the number of equal leading characters.
+inline double winkler_raise(double jaro, double boost) {
+  if (jaro > 0.7) return jaro + (1.0 - jaro) * boost;
+  return jaro;
+}
+
 // Returns the Winkler-raised Jaro score from its three ratios: `a` = m / n1,
 // `b` = m / n2 and `t` = (m - floor(mismatched / 2)) / m, with `prefix` (0 to
 // 4) equal leading characters. The order of the operations is fixed.
 inline double winkler_from_ratios(double a, double b, double t, std::size_t prefix, double p) {
-  const double jaro = (t + (b + a)) / 3.0;
-  if (jaro > 0.7) return jaro + (1.0 - jaro) * (p * static_cast<double>(prefix));
-  return jaro;
+  return winkler_raise(jaro_from_ratios(a, b, t), p * static_cast<double>(prefix));
 }
 
 // Returns the Winkler-raised Jaro score for `matches` (at least 1) shared
