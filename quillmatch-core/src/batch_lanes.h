@@ -188,35 +188,45 @@ template <std::size_t kWidth>
   std::memcpy(to + n - sizeof chunk, &chunk, sizeof chunk);
 }
 
-// Returns the lanes (bit k for lane k of `kWidth` bytes, k below `count`)
-// of the gathered `rows` that hold a byte of 0x80 or above. One vector pass
-// over the rows tells whether any does; only then is each lane tested, one
-// 64-bit word of its row at a time.
-template <std::size_t kWidth>
-[[gnu::always_inline]] inline std::uint64_t high_bit_lanes(const unsigned char* rows,
-                                                           std::size_t count) {
-  using Bytes = LaneVector<std::uint8_t>::type;
-  Bytes high = {};
-  for (std::size_t at = 0; at < kRowBytes; at += kVectorBytes) {
-    Bytes r;
-    std::memcpy(&r, rows + at, sizeof r);
-    high |= r;
-  }
-  std::uint64_t words[kVectorBytes / 8];
-  std::memcpy(words, &high, sizeof words);
+// Returns the lanes (bit k for lane k of `kWidth` bytes) of the gathered
+// `rows` that hold a byte of 0x80 or above. `Masks::high_bytes` gives a bit
+// per row byte, eight words of them; each lane's bits are then folded into
+// one, a word at a time. Idle lanes are zero and never count.
+template <std::size_t kWidth, typename Masks>
+[[gnu::always_inline]] inline std::uint64_t high_bit_lanes(const unsigned char* rows) {
+  constexpr std::uint64_t kBytes = 0x0101010101010101;
+  std::uint64_t high[kRowBytes / 64];
+  Masks::high_bytes(rows, high);
   std::uint64_t any = 0;
-  for (std::uint64_t word : words) any |= word;
+  for (const std::uint64_t word : high) any |= word;
+  if (any == 0) return 0;
   std::uint64_t lanes = 0;
-  if ((any & 0x8080808080808080) != 0) {
-    for (std::size_t k = 0; k < count; ++k) {
-      std::uint64_t lane = 0;
-      for (std::size_t i = 0; i < kWidth; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, rows + k * kWidth + i, 8);
-        lane |= word;
-      }
-      // No branch: which lanes hold accents is a coin toss.
-      lanes |= std::uint64_t{(lane & 0x8080808080808080) != 0} << k;
+  for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
+    const std::uint64_t x = high[w];
+    if constexpr (kWidth == 8) {
+      // A byte of x for each lane: its bits gathered into bit 0 of the
+      // byte, then the eight bits into one byte by a multiplication whose
+      // partial products do not overlap.
+      std::uint64_t t = x | (x >> 4);
+      t |= t >> 2;
+      t |= t >> 1;
+      lanes |= (((t & kBytes) * 0x0102040810204080) >> 56) << (8 * w);
+    } else if constexpr (kWidth == 16) {
+      // Two bytes of x for each lane: bits 0, 16, 32 and 48 gather them.
+      std::uint64_t t = x | (x >> 8);
+      t |= t >> 4;
+      t |= t >> 2;
+      t |= t >> 1;
+      t &= 0x0001000100010001;
+      t |= t >> 15;
+      t |= t >> 30;
+      lanes |= (t & 0xF) << (4 * w);
+    } else if constexpr (kWidth == 32) {
+      lanes |= std::uint64_t{(x & 0xFFFFFFFF) != 0} << (2 * w);
+      lanes |= std::uint64_t{(x >> 32) != 0} << (2 * w + 1);
+    } else {
+      static_assert(kWidth == 64);
+      lanes |= std::uint64_t{x != 0} << w;
     }
   }
   return lanes;
@@ -225,7 +235,7 @@ template <std::size_t kWidth>
 // Fills `rows` with the group's candidates (zero-padded) and `lengths` with each lane's bit mask of
 // candidate positions (0 for idle lanes). Returns the lanes (bit k for lane k)
 // whose candidate holds a byte of 0x80 or above: their scores are void.
-template <typename T>
+template <typename T, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t gather_rows(const std::string_view* candidates,
                                                         const std::size_t* group, std::size_t count,
                                                         unsigned char* rows, T* lengths) {
@@ -252,8 +262,7 @@ template <typename T>
   }
   for (std::size_t k = count; k < kLanes; ++k) lengths[k] = 0;
 
-  const std::uint64_t not_ascii = high_bit_lanes<kWidth>(rows, count);
-  return not_ascii;
+  return high_bit_lanes<kWidth, Masks>(rows);
 }
 
 // Rewrites in place the lane row of `kWords` words at `row`, which holds the
@@ -441,6 +450,18 @@ struct Avx2Masks {
       }
     }
   }
+
+  // Writes bit b of `high[w]`: whether byte 64w + b of `rows` is 0x80 or
+  // above. One movemask per vector.
+  __attribute__((target("avx2"))) static void high_bytes(const unsigned char* rows,
+                                                         std::uint64_t* high) {
+    for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
+      const auto* at = reinterpret_cast<const __m256i*>(rows + 64 * w);
+      const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_load_si256(at)));
+      const auto up = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_load_si256(at + 1)));
+      high[w] = low | (std::uint64_t{up} << 32);
+    }
+  }
 };
 
 // The same masks with SSE2, 16 bytes of rows to a 16-bit word.
@@ -458,6 +479,19 @@ struct Sse2Masks {
         masks[c * (kRowBytes / kBytes) + v] =
             static_cast<Word>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, b)));
       }
+    }
+  }
+
+  // `Avx2Masks::high_bytes` with SSE2.
+  __attribute__((target("sse2"))) static void high_bytes(const unsigned char* rows,
+                                                         std::uint64_t* high) {
+    for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
+      std::uint64_t word = 0;
+      for (std::size_t q = 0; q < 4; ++q) {
+        const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rows + 64 * w + 16 * q));
+        word |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(r))} << (16 * q);
+      }
+      high[w] = word;
     }
   }
 };
@@ -481,7 +515,7 @@ template <typename T, typename Scan, typename Masks>
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T lengths[kLanes];
   alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
-  std::uint64_t not_ascii = gather_rows(candidates, group, count, rows, lengths);
+  std::uint64_t not_ascii = gather_rows<T, Masks>(candidates, group, count, rows, lengths);
   if (not_ascii != 0) not_ascii = latin1_rows(candidates, group, not_ascii, rows, lengths);
   if (query.fold) fold_rows(rows);
   Masks::build(query, rows, masks);

@@ -96,12 +96,73 @@ struct LaneCandidate {
   std::size_t index;
 };
 
-// What the lanes find for each candidate of a group.
-struct LaneCounts {
-  std::uint8_t matches[kGroupBytes];
-  std::uint8_t mismatched[kGroupBytes];  // matched pairs whose characters differ
-  std::uint8_t prefix[kGroupBytes];      // bit k: position k agrees, k below min(4, Nq)
-  std::uint8_t chars[kGroupBytes];       // the candidate's characters
+// The Jaro scores of the query against candidates of 1 to 16 characters
+// (those of the two narrowest lane widths, which take most words), by the
+// candidate's length, matches and transpositions. Each length's row is
+// worked out on first need with the pair measure's arithmetic, so a lookup
+// gives the very double that the three ratios and the division would.
+class ShortJaroScores {
+ public:
+  static constexpr std::size_t kMaxChars = 16;
+
+  explicit ShortJaroScores(std::size_t query_chars) : query_chars_(query_chars) {}
+
+  // Returns the Jaro score of a candidate of `chars` (1 to 16) characters of
+  // which `matches` (at most `chars` and the query's length) are matched,
+  // with `transpositions` (at most half the matches); 0 for no match.
+  // `prepare` must have seen the length.
+  double get(std::size_t chars, std::size_t matches, std::size_t transpositions) const {
+    return jaro_[(chars * (kMaxChars + 1) + matches) * kTranspositions + transpositions];
+  }
+
+  // Works out the rows of the `count` lengths `chars` (1 to `most`, at most
+  // 16) not seen yet; once every length up to `most` is, it costs a test.
+  void prepare(const std::uint8_t* chars, std::size_t count, std::size_t most) {
+    const std::uint32_t all = (std::uint32_t{2} << most) - 2;
+    if ((filled_ & all) == all) return;
+    std::uint32_t seen = 0;
+    for (std::size_t k = 0; k < count; ++k) seen |= std::uint32_t{1} << chars[k];
+    for (std::uint32_t rows = seen & ~filled_; rows != 0; rows &= rows - 1) {
+      fill(static_cast<std::size_t>(std::countr_zero(rows)));
+    }
+  }
+
+ private:
+  static constexpr std::size_t kTranspositions = kMaxChars / 2 + 1;
+
+  void fill(std::size_t chars) {
+    const SmallRatios& ratios = SmallRatios::instance();
+    double* row = jaro_ + chars * (kMaxChars + 1) * kTranspositions;
+    row[0] = 0.0;
+    for (std::size_t m = 1; m <= std::min(chars, query_chars_); ++m) {
+      for (std::size_t t = 0; t <= m / 2; ++t) {
+        row[m * kTranspositions + t] = jaro_from_ratios(ratios.get(m, query_chars_),
+                                                        ratios.get(m, chars), ratios.get(m - t, m));
+      }
+    }
+    filled_ |= std::uint32_t{1} << chars;
+  }
+
+  std::size_t query_chars_;
+  std::uint32_t filled_ = 0;  // bit n: the row of length n is worked out
+  double jaro_[(kMaxChars + 1) * (kMaxChars + 1) * kTranspositions];
+};
+
+// How the lanes turn what they find into similarities, with the pair
+// measure's arithmetic: the query's ratios m / Nq, its Jaro scores for short
+// candidates and the Winkler boost by the length of the common prefix.
+struct LaneScoring {
+  LaneScoring(std::size_t query_chars, double p)
+      : short_scores(query_chars),
+        ratios(SmallRatios::instance()),
+        by_query(ratios.row(query_chars)) {
+    for (std::size_t k = 0; k < 5; ++k) boost[k] = p * static_cast<double>(k);
+  }
+
+  ShortJaroScores short_scores;
+  const SmallRatios& ratios;
+  const double* by_query;
+  double boost[5];  // the prefix scale times 0 to 4
 };
 
 // Fills `rows` with the group's candidates (zero-padded: the query holds no
@@ -112,7 +173,7 @@ struct LaneCounts {
 // others are UTF-8, rewritten in place (`latin1_row`) when they hold a
 // byte of 0x80 or above. Returns the lanes whose candidate holds a code
 // point from 256 or malformed UTF-8: their counts are void.
-template <typename T>
+template <typename T, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t gather_jaro_winkler_rows(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
     std::uint64_t latin1, unsigned char* rows, T* window, T* reach, std::uint8_t* chars) {
@@ -144,7 +205,7 @@ template <typename T>
   std::memset(window + count, 0, (kLanes - count) * sizeof(T));
   std::memset(reach + count, 0, (kLanes - count) * sizeof(T));
 
-  const std::uint64_t wide = high_bit_lanes<kWidth>(rows, count);
+  const std::uint64_t wide = high_bit_lanes<kWidth, Masks>(rows);
   std::uint64_t not_latin1 = 0;
   for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
@@ -161,13 +222,14 @@ template <typename T>
 
 // Matches every lane of a group against the query, whose per-class position
 // masks `masks` holds (one group of lane vectors per class), and writes the
-// counts of the first `count` lanes. Two passes of a few vector operations
-// per query position, for the whole group.
+// similarity of each of the first `count` lanes, whose candidates have
+// `chars` characters, to `out` at its candidate's index. Two passes of a few
+// vector operations per query position, for the whole group.
 template <typename T>
-[[gnu::always_inline]] inline void match_jaro_winkler_rows(const JaroWinklerLaneQuery& query,
-                                                           const T* masks, const T* window0,
-                                                           const T* reach, std::size_t count,
-                                                           LaneCounts& out) {
+[[gnu::always_inline]] inline void match_jaro_winkler_rows(
+    const JaroWinklerLaneQuery& query, const T* masks, const T* window0, const T* reach,
+    const std::uint8_t* chars, const LaneCandidate* group, std::size_t count, LaneScoring& scoring,
+    double* out) {
   using V = typename LaneVector<T>::type;
   using S = std::make_signed_t<T>;
   typedef S SV __attribute__((vector_size(kVectorBytes)));
@@ -241,18 +303,34 @@ template <typename T>
     std::memcpy(lanes[1] + h * kPerVector, &mismatched, sizeof(V));
     std::memcpy(lanes[2] + h * kPerVector, &prefix[h], sizeof(V));
   }
-  for (std::size_t k = 0; k < count; ++k) {
-    out.matches[k] = static_cast<std::uint8_t>(lanes[0][k]);
-    out.mismatched[k] = static_cast<std::uint8_t>(lanes[1][k]);
-    out.prefix[k] = static_cast<std::uint8_t>(lanes[2][k]);
+  // Prefix bits beyond the candidate are clear: the prefix stops there.
+  const auto boost = [&](std::size_t k) {
+    return scoring.boost[std::countr_one(static_cast<unsigned>(lanes[2][k]) & 0xFu)];
+  };
+  if constexpr (8 * sizeof(T) <= ShortJaroScores::kMaxChars) {
+    scoring.short_scores.prepare(chars, count, 8 * sizeof(T));
+    for (std::size_t k = 0; k < count; ++k) {
+      const double jaro = scoring.short_scores.get(chars[k], lanes[0][k], lanes[1][k] / 2);
+      out[group[k].index] = winkler_raise(jaro, boost(k));
+    }
+  } else {
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t m = lanes[0][k];
+      const double jaro =
+          m == 0 ? 0.0
+                 : jaro_from_ratios(scoring.by_query[m], scoring.ratios.get(m, chars[k]),
+                                    scoring.ratios.get(m - lanes[1][k] / 2, m));
+      out[group[k].index] = winkler_raise(jaro, boost(k));
+    }
   }
 }
 
 // Matches up to 64 / sizeof(T) candidates of more than 4 * sizeof(T)
 // bytes (1 to 8 for the narrowest lanes) and at most 8 * sizeof(T) against
-// the query, writing their counts to `out`; the lanes in `latin1` hold
-// Latin-1 bytes, the others UTF-8. Returns the lanes whose candidate holds a
-// code point from 256 or malformed UTF-8 (their counts are void). Costs one
+// the query, writing their similarities to `out` at their indexes; the lanes
+// in `latin1` hold Latin-1 bytes, the others UTF-8. Returns the lanes whose
+// candidate holds a code point from 256 or malformed UTF-8: what they wrote
+// is void. Costs one
 // comparison per class and vector of row bytes for the masks
 // (`Masks::build`, batch_lanes.h), then two passes of vector steps per query
 // position, for the whole group. Inlined into the per-target kernels below,
@@ -261,15 +339,17 @@ template <typename T, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t match_lanes(const JaroWinklerLaneQuery& query,
                                                         const LaneCandidate* group,
                                                         std::size_t count, std::uint64_t latin1,
-                                                        LaneCounts& out) {
+                                                        LaneScoring& scoring, double* out) {
   constexpr std::size_t kLanes = kGroupBytes / sizeof(T);
   alignas(kVectorBytes) unsigned char rows[kRowBytes];
   alignas(kVectorBytes) T window[kLanes], reach[kLanes];
+  std::uint8_t chars[kLanes];
   alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
   const std::uint64_t void_lanes =
-      gather_jaro_winkler_rows(query, group, count, latin1, rows, window, reach, out.chars);
+      gather_jaro_winkler_rows<T, Masks>(query, group, count, latin1, rows, window, reach, chars);
   Masks::build(query, rows, masks);
-  match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, count, out);
+  match_jaro_winkler_rows(query, reinterpret_cast<const T*>(masks), window, reach, chars, group,
+                          count, scoring, out);
   return void_lanes;
 }
 
@@ -279,8 +359,8 @@ template <typename T, typename Masks>
 template <typename T>
 __attribute__((target("avx2"), flatten)) std::uint64_t match_lanes_avx2(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
-    std::uint64_t latin1, LaneCounts& out) {
-  return match_lanes<T, Avx2Masks>(query, group, count, latin1, out);
+    std::uint64_t latin1, LaneScoring& scoring, double* out) {
+  return match_lanes<T, Avx2Masks>(query, group, count, latin1, scoring, out);
 }
 
 // `match_lanes` for SSE2, the x86-64 baseline; on 32-bit x86 it is asked for
@@ -288,15 +368,15 @@ __attribute__((target("avx2"), flatten)) std::uint64_t match_lanes_avx2(
 template <typename T>
 __attribute__((target("sse2"), flatten)) std::uint64_t match_lanes_sse2(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
-    std::uint64_t latin1, LaneCounts& out) {
-  return match_lanes<T, Sse2Masks>(query, group, count, latin1, out);
+    std::uint64_t latin1, LaneScoring& scoring, double* out) {
+  return match_lanes<T, Sse2Masks>(query, group, count, latin1, scoring, out);
 }
 #endif
 
 // The lane matchers for each lane width, compiled for one instruction set.
 struct JaroWinklerLaneKernels {
   using Kernel = std::uint64_t (*)(const JaroWinklerLaneQuery&, const LaneCandidate*, std::size_t,
-                                   std::uint64_t, LaneCounts&);
+                                   std::uint64_t, LaneScoring&, double*);
   Kernel by_width[4];  // lanes of 8, 16, 32 and 64 bits
 };
 
@@ -322,68 +402,6 @@ inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() {
 inline const JaroWinklerLaneKernels* jaro_winkler_lane_kernels() { return nullptr; }
 #endif
 
-// The Jaro scores of the query against candidates of 1 to 16 characters
-// (those of the two narrowest lane widths, which take most words), by the
-// candidate's length, matches and transpositions. Each length's row is
-// worked out on first need with the pair measure's arithmetic, so a lookup
-// gives the very double that the three ratios and the division would.
-class ShortJaroScores {
- public:
-  static constexpr std::size_t kMaxChars = 16;
-
-  explicit ShortJaroScores(std::size_t query_chars) : query_chars_(query_chars) {}
-
-  // Returns the Jaro score of a candidate of `chars` (1 to 16) characters of
-  // which `matches` (at most `chars` and the query's length) are matched,
-  // with `transpositions` (at most half the matches); 0 for no match.
-  // `prepare` must have seen the length.
-  double get(std::size_t chars, std::size_t matches, std::size_t transpositions) const {
-    return jaro_[(chars * (kMaxChars + 1) + matches) * kTranspositions + transpositions];
-  }
-
-  // Works out the rows of the `count` lengths `chars` (1 to 16) not seen yet.
-  void prepare(const std::uint8_t* chars, std::size_t count) {
-    std::uint32_t seen = 0;
-    for (std::size_t k = 0; k < count; ++k) seen |= std::uint32_t{1} << chars[k];
-    for (std::uint32_t rows = seen & ~filled_; rows != 0; rows &= rows - 1) {
-      fill(static_cast<std::size_t>(std::countr_zero(rows)));
-    }
-  }
-
- private:
-  static constexpr std::size_t kTranspositions = kMaxChars / 2 + 1;
-
-  void fill(std::size_t chars) {
-    const SmallRatios& ratios = SmallRatios::instance();
-    double* row = jaro_ + chars * (kMaxChars + 1) * kTranspositions;
-    row[0] = 0.0;
-    for (std::size_t m = 1; m <= std::min(chars, query_chars_); ++m) {
-      for (std::size_t t = 0; t <= m / 2; ++t) {
-        row[m * kTranspositions + t] = jaro_from_ratios(ratios.get(m, query_chars_),
-                                                        ratios.get(m, chars), ratios.get(m - t, m));
-      }
-    }
-    filled_ |= std::uint32_t{1} << chars;
-  }
-
-  std::size_t query_chars_;
-  std::uint32_t filled_ = 0;  // bit n: the row of length n is worked out
-  double jaro_[(kMaxChars + 1) * (kMaxChars + 1) * kTranspositions];
-};
-
-// Writes the similarity of each of the `count` candidates of a group in the
-// two narrowest lane widths from its `counts`, `boost[k]` being the prefix
-// scale times k.
-inline void score_short_lanes(const ShortJaroScores& scores, const double* boost,
-                              const LaneCounts& counts, const LaneCandidate* group,
-                              std::size_t count, double* out) {
-  for (std::size_t k = 0; k < count; ++k) {
-    const double jaro = scores.get(counts.chars[k], counts.matches[k], counts.mismatched[k] / 2);
-    // Prefix bits beyond the candidate are clear: the prefix stops there.
-    out[group[k].index] = winkler_raise(jaro, boost[std::countr_one(counts.prefix[k] & 0xFu)]);
-  }
-}
-
 // Scores every candidate against a query that has lanes into `out` (sized to
 // match): candidates of 1 to 64 characters below 256 in groups of lanes by
 // length, the others through `one`. Candidates of up to 64 bytes go to the
@@ -395,7 +413,6 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
                                  const JaroWinklerLaneQuery& query, double p,
                                  std::span<const std::string_view> candidates, double* out,
                                  One one) {
-  const SmallRatios& ratios = SmallRatios::instance();
   constexpr std::size_t kCapacity[4] = {kGroupBytes, kGroupBytes / 2, kGroupBytes / 4,
                                         kGroupBytes / 8};
   LaneCandidate pending[4][kGroupBytes];
@@ -407,33 +424,14 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
   std::uint64_t recoded[4] = {0, 0, 0, 0};  // lanes that hold Latin-1 bytes already
   unsigned char latin1[4][kGroupBytes][64];
 
-  // m / Nq for every m: the query's row of the ratios.
-  const double* by_query = ratios.row(query.length);
-  ShortJaroScores short_scores(query.length);
-  // The Winkler boost by the length of the common prefix, 0 to 4.
-  double boost[5];
-  for (std::size_t k = 0; k < 5; ++k) boost[k] = p * static_cast<double>(k);
+  LaneScoring scoring(query.length, p);
   const auto flush = [&](std::size_t width) {
-    LaneCounts counts;
     const LaneCandidate* group = pending[width];
     const auto count = static_cast<std::size_t>(next[width] - group);
     const std::uint64_t void_lanes =
-        kernels.by_width[width](query, group, count, recoded[width], counts);
-    // Every lane is scored first, the void ones too (their counts still lie
-    // within the candidate's bytes), so that the loops hold no branch; the
-    // void ones are then scored again by `one`.
-    if (width <= 1) {
-      short_scores.prepare(counts.chars, count);
-      score_short_lanes(short_scores, boost, counts, group, count, out);
-    } else {
-      for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t m = counts.matches[k];
-        const double jaro = m == 0 ? 0.0
-                                   : jaro_from_ratios(by_query[m], ratios.get(m, counts.chars[k]),
-                                                      ratios.get(m - counts.mismatched[k] / 2, m));
-        out[group[k].index] = winkler_raise(jaro, boost[std::countr_one(counts.prefix[k] & 0xFu)]);
-      }
-    }
+        kernels.by_width[width](query, group, count, recoded[width], scoring, out);
+    // The void lanes wrote a similarity too, from their UTF-8 bytes: it is
+    // replaced here.
     for (std::uint64_t lanes = void_lanes; lanes != 0; lanes &= lanes - 1) {
       const std::size_t index = group[std::countr_zero(lanes)].index;
       out[index] = one(candidates[index]);
