@@ -310,16 +310,19 @@ template <typename T>
   if constexpr (8 * sizeof(T) <= ShortJaroScores::kMaxChars) {
     scoring.short_scores.prepare(chars, count, 8 * sizeof(T));
     for (std::size_t k = 0; k < count; ++k) {
-      const double jaro = scoring.short_scores.get(chars[k], lanes[0][k], lanes[1][k] / 2);
+      const double jaro = scoring.short_scores.get(chars[k], static_cast<std::size_t>(lanes[0][k]),
+                                                   static_cast<std::size_t>(lanes[1][k] / 2));
       out[group[k].index] = winkler_raise(jaro, boost(k));
     }
   } else {
     for (std::size_t k = 0; k < count; ++k) {
-      const std::size_t m = lanes[0][k];
+      // Counts of at most 64 fit any word.
+      const auto m = static_cast<std::size_t>(lanes[0][k]);
+      const auto transpositions = static_cast<std::size_t>(lanes[1][k] / 2);
       const double jaro =
           m == 0 ? 0.0
                  : jaro_from_ratios(scoring.by_query[m], scoring.ratios.get(m, chars[k]),
-                                    scoring.ratios.get(m - lanes[1][k] / 2, m));
+                                    scoring.ratios.get(m - transpositions, m));
       out[group[k].index] = winkler_raise(jaro, boost(k));
     }
   }
