@@ -196,10 +196,7 @@ template <std::size_t kWidth, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t high_bit_lanes(const unsigned char* rows) {
   constexpr std::uint64_t kBytes = 0x0101010101010101;
   std::uint64_t high[kRowBytes / 64];
-  Masks::high_bytes(rows, high);
-  std::uint64_t any = 0;
-  for (const std::uint64_t word : high) any |= word;
-  if (any == 0) return 0;
+  if (!Masks::high_bytes(rows, high)) return 0;
   std::uint64_t lanes = 0;
   for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
     const std::uint64_t x = high[w];
@@ -451,16 +448,24 @@ struct Avx2Masks {
     }
   }
 
-  // Writes bit b of `high[w]`: whether byte 64w + b of `rows` is 0x80 or
-  // above. One movemask per vector.
-  __attribute__((target("avx2"))) static void high_bytes(const unsigned char* rows,
+  // Returns whether any byte of `rows` is 0x80 or above, and then writes
+  // bit b of `high[w]`: whether byte 64w + b is. One vector pass tells; then
+  // one movemask per vector.
+  __attribute__((target("avx2"))) static bool high_bytes(const unsigned char* rows,
                                                          std::uint64_t* high) {
+    const auto* vectors = reinterpret_cast<const __m256i*>(rows);
+    __m256i any = _mm256_load_si256(vectors);
+    for (std::size_t v = 1; v < kRowBytes / 32; ++v) {
+      any = _mm256_or_si256(any, _mm256_load_si256(vectors + v));
+    }
+    if (_mm256_movemask_epi8(any) == 0) return false;
     for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
       const auto* at = reinterpret_cast<const __m256i*>(rows + 64 * w);
       const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_load_si256(at)));
       const auto up = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_load_si256(at + 1)));
       high[w] = low | (std::uint64_t{up} << 32);
     }
+    return true;
   }
 };
 
@@ -483,8 +488,14 @@ struct Sse2Masks {
   }
 
   // `Avx2Masks::high_bytes` with SSE2.
-  __attribute__((target("sse2"))) static void high_bytes(const unsigned char* rows,
+  __attribute__((target("sse2"))) static bool high_bytes(const unsigned char* rows,
                                                          std::uint64_t* high) {
+    const auto* vectors = reinterpret_cast<const __m128i*>(rows);
+    __m128i any = _mm_load_si128(vectors);
+    for (std::size_t v = 1; v < kRowBytes / 16; ++v) {
+      any = _mm_or_si128(any, _mm_load_si128(vectors + v));
+    }
+    if (_mm_movemask_epi8(any) == 0) return false;
     for (std::size_t w = 0; w < kRowBytes / 64; ++w) {
       std::uint64_t word = 0;
       for (std::size_t q = 0; q < 4; ++q) {
@@ -493,6 +504,7 @@ struct Sse2Masks {
       }
       high[w] = word;
     }
+    return true;
   }
 };
 
