@@ -96,6 +96,17 @@ struct LaneCandidate {
   std::size_t index;
 };
 
+// Returns the Jaro score of a query of `query_chars` characters and a
+// candidate of `chars` (both 1 to 64) with `matches` matched characters and
+// `transpositions` transpositions: the pair measure's ratios, from `ratios`,
+// and order of operations; 0 when nothing matches.
+inline double jaro_of_counts(const SmallRatios& ratios, std::size_t query_chars, std::size_t chars,
+                             std::size_t matches, std::size_t transpositions) {
+  if (matches == 0) return 0.0;
+  return jaro_from_ratios(ratios.get(matches, query_chars), ratios.get(matches, chars),
+                          ratios.get(matches - transpositions, matches));
+}
+
 // The Jaro scores of the query against candidates of 1 to 16 characters
 // (those of the two narrowest lane widths, which take most words), by the
 // candidate's length, matches and transpositions. Each length's row is
@@ -133,11 +144,9 @@ class ShortJaroScores {
   void fill(std::size_t chars) {
     const SmallRatios& ratios = SmallRatios::instance();
     double* row = jaro_ + chars * (kMaxChars + 1) * kTranspositions;
-    row[0] = 0.0;
-    for (std::size_t m = 1; m <= std::min(chars, query_chars_); ++m) {
+    for (std::size_t m = 0; m <= std::min(chars, query_chars_); ++m) {
       for (std::size_t t = 0; t <= m / 2; ++t) {
-        row[m * kTranspositions + t] = jaro_from_ratios(ratios.get(m, query_chars_),
-                                                        ratios.get(m, chars), ratios.get(m - t, m));
+        row[m * kTranspositions + t] = jaro_of_counts(ratios, query_chars_, chars, m, t);
       }
     }
     filled_ |= std::uint32_t{1} << chars;
@@ -149,19 +158,17 @@ class ShortJaroScores {
 };
 
 // How the lanes turn what they find into similarities, with the pair
-// measure's arithmetic: the query's ratios m / Nq, its Jaro scores for short
-// candidates and the Winkler boost by the length of the common prefix.
+// measure's arithmetic: the query's Jaro scores for short candidates and the
+// Winkler boost by the length of the common prefix.
 struct LaneScoring {
-  LaneScoring(std::size_t query_chars, double p)
-      : short_scores(query_chars),
-        ratios(SmallRatios::instance()),
-        by_query(ratios.row(query_chars)) {
+  LaneScoring(std::size_t query_chars_in, double p)
+      : query_chars(query_chars_in), short_scores(query_chars_in), ratios(SmallRatios::instance()) {
     for (std::size_t k = 0; k < 5; ++k) boost[k] = p * static_cast<double>(k);
   }
 
+  std::size_t query_chars;
   ShortJaroScores short_scores;
   const SmallRatios& ratios;
-  const double* by_query;
   double boost[5];  // the prefix scale times 0 to 4
 };
 
@@ -317,12 +324,9 @@ template <typename T>
   } else {
     for (std::size_t k = 0; k < count; ++k) {
       // Counts of at most 64 fit any word.
-      const auto m = static_cast<std::size_t>(lanes[0][k]);
-      const auto transpositions = static_cast<std::size_t>(lanes[1][k] / 2);
-      const double jaro =
-          m == 0 ? 0.0
-                 : jaro_from_ratios(scoring.by_query[m], scoring.ratios.get(m, chars[k]),
-                                    scoring.ratios.get(m - transpositions, m));
+      const double jaro = jaro_of_counts(scoring.ratios, scoring.query_chars, chars[k],
+                                         static_cast<std::size_t>(lanes[0][k]),
+                                         static_cast<std::size_t>(lanes[1][k] / 2));
       out[group[k].index] = winkler_raise(jaro, boost(k));
     }
   }
@@ -333,11 +337,10 @@ template <typename T>
 // the query, writing their similarities to `out` at their indexes; the lanes
 // in `latin1` hold Latin-1 bytes, the others UTF-8. Returns the lanes whose
 // candidate holds a code point from 256 or malformed UTF-8: what they wrote
-// is void. Costs one
-// comparison per class and vector of row bytes for the masks
-// (`Masks::build`, batch_lanes.h), then two passes of vector steps per query
-// position, for the whole group. Inlined into the per-target kernels below,
-// which compile it for their instruction set.
+// is void. Costs one comparison per class and vector of row bytes for the
+// masks (`Masks::build`, batch_lanes.h), then two passes of vector steps per
+// query position, for the whole group. Inlined into the per-target kernels
+// below, which compile it for their instruction set.
 template <typename T, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t match_lanes(const JaroWinklerLaneQuery& query,
                                                         const LaneCandidate* group,
