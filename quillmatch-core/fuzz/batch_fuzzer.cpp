@@ -5,7 +5,8 @@
 // and non-ASCII texts, empty ones and repeats. The list is long enough to fill
 // several lane groups, and each candidate is also scored alone, so the lane
 // scans meet the one-word scan and the batch's code-point scoring meets the
-// pair function.
+// pair function. The batch runs the widest lanes this CPU has; the SSE2
+// lanes are then run on the same list and must give the same results.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,7 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "damerau_scan.h"
 #include "fuzz_input.h"
+#include "jaro_winkler_lanes.h"
+#include "lane_schedule.h"
+#include "levenshtein_scan.h"
 #include "quillmatch_core/damerau_batch.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "quillmatch_core/jaro_winkler.h"
@@ -51,6 +56,49 @@ std::vector<std::string> make_candidates(fuzz::Input& in, const fuzz::Text& quer
 }
 
 bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Checks the SSE2 lanes of all three measures against the batch results
+// `levenshtein`, `damerau` and `similarities` (when the prefix scale is
+// valid) of the same query and candidates, where the query takes lanes.
+void check_sse2_lanes(fuzz::Report& report, const std::string& query,
+                      const std::vector<std::string_view>& candidates,
+                      std::optional<bool> case_insensitive, std::optional<double> p,
+                      const std::vector<std::size_t>& levenshtein,
+                      const std::vector<std::size_t>& damerau, const double* similarities) {
+  using namespace quillmatch_core::detail;
+  __builtin_cpu_init();
+  if (!__builtin_cpu_supports("sse2")) return;
+  const quillmatch_core::LevenshteinBatch lev(query, case_insensitive);
+  const quillmatch_core::DamerauBatch dam(query, case_insensitive);
+  if (const std::optional<LaneQuery> lane_query = LaneQuery::of(lev.query())) {
+    std::vector<std::size_t> got(candidates.size());
+    score_in_lanes(kLaneKernelsSse2<LevenshteinScan>, *lane_query, candidates, got.data(),
+                   [&](std::string_view c) { return lev.distance(c); });
+    FUZZ_CHECK(report, got == levenshtein);
+    score_in_lanes(kLaneKernelsSse2<DamerauScan>, *lane_query, candidates, got.data(),
+                   [&](std::string_view c) { return dam.distance(c); });
+    FUZZ_CHECK(report, got == damerau);
+  }
+  if (similarities == nullptr) return;
+  // The query's Latin-1 form, lower-cased when folding, as the batch makes it.
+  const bool fold = case_insensitive.value_or(false);
+  std::string lowered;
+  if (fold) append_lowercase(query, lowered);
+  unsigned char latin1[65];
+  const std::size_t size = to_latin1(fold ? lowered : query, latin1);
+  const std::string_view text(reinterpret_cast<const char*>(latin1), size <= 64 ? size : 0);
+  if (text.empty() || text.find('\0') != std::string_view::npos) return;
+  const auto matcher = quillmatch_core::JaroWinklerBatch::create(query, p, case_insensitive);
+  std::vector<double> got(candidates.size());
+  score_in_jaro_winkler_lanes(kJaroWinklerLanesSse2, JaroWinklerLaneQuery(text, fold),
+                              matcher.value().query().p, candidates, got.data(),
+                              [&](std::string_view c) { return matcher.value().similarity(c); });
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    FUZZ_CHECK(report, same_bits(got[i], similarities[i]));
+  }
+}
+#endif
 
 }  // namespace
 
@@ -111,5 +159,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(report, pair.ok() && same_bits(similarities.value()[i], pair.value()));
     }
   }
+#if defined(__x86_64__) || defined(__i386__)
+  report.text("candidate", "(the SSE2 lanes, every candidate)");
+  check_sse2_lanes(report, query, candidates, case_insensitive, p, levenshtein, damerau,
+                   similarities.ok() ? similarities.value().data() : nullptr);
+#endif
   return 0;
 }
