@@ -79,8 +79,10 @@ Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_vie
   const std::size_t m = pair.text_1.size();
   const std::size_t n = pair.text_2.size();
   return checked_distance(m, n, score_cutoff, [&] {
-    return n > m ? scan_ascii<typename Scan::Word>(pair.text_2, pair.text_1)
-                 : scan_ascii<typename Scan::Word>(pair.text_1, pair.text_2);
+    // Selected, not branched on: which text is longer is a coin toss.
+    const bool swap = n > m;
+    return scan_ascii<typename Scan::Word>(swap ? pair.text_2 : pair.text_1,
+                                           swap ? pair.text_1 : pair.text_2);
   });
 }
 
@@ -122,15 +124,15 @@ Result<std::size_t> short_key_distance(const ShortKeyPair& pair, std::optional<s
   });
 }
 
+// Every pair that the short ASCII path does not take. Kept out of line: its
+// kilobytes of key and fold buffers would otherwise make the frame of every
+// short call, which needs none of them.
 template <typename Scan>
-Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_view str_2,
-                                          std::optional<std::size_t> max_len,
-                                          std::optional<bool> case_insensitive,
-                                          std::optional<std::size_t> score_cutoff) {
-  if (ShortAsciiPair::fits(str_1, str_2)) {
-    return short_ascii_distance<Scan>(str_1, str_2, max_len, case_insensitive.value_or(false),
-                                      score_cutoff);
-  }
+[[gnu::noinline]] Result<std::size_t> general_distance(std::string_view str_1,
+                                                       std::string_view str_2,
+                                                       std::optional<std::size_t> max_len,
+                                                       std::optional<bool> case_insensitive,
+                                                       std::optional<std::size_t> score_cutoff) {
   if (!case_insensitive.value_or(false)) {
     ShortKeyPair keys;
     if (keys.read(str_1, str_2)) return short_key_distance<Scan>(keys, max_len, score_cutoff);
@@ -167,6 +169,18 @@ Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_vi
     scan_code_points(state, masks, pair.text_2);
     return state.score();
   });
+}
+
+template <typename Scan>
+Result<std::size_t> bit_parallel_distance(std::string_view str_1, std::string_view str_2,
+                                          std::optional<std::size_t> max_len,
+                                          std::optional<bool> case_insensitive,
+                                          std::optional<std::size_t> score_cutoff) {
+  if (ShortAsciiPair::fits(str_1, str_2)) {
+    return short_ascii_distance<Scan>(str_1, str_2, max_len, case_insensitive.value_or(false),
+                                      score_cutoff);
+  }
+  return general_distance<Scan>(str_1, str_2, max_len, case_insensitive, score_cutoff);
 }
 
 }  // namespace quillmatch_core::detail
