@@ -205,18 +205,14 @@ Result<double> short_key_similarity(const detail::ShortKeyPair& pair, double sca
                 score_cutoff);
 }
 
-}  // namespace
-
-Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
-                            std::optional<std::size_t> max_len,
-                            std::optional<bool> case_insensitive,
-                            std::optional<double> score_cutoff) {
-  double scale;
-  if (auto error = detail::check_prefix_scale(p, scale)) return *error;
-  if (detail::ShortAsciiPair::fits(str_1, str_2)) {
-    return short_ascii_similarity(str_1, str_2, scale, max_len, case_insensitive.value_or(false),
-                                  score_cutoff);
-  }
+// Every pair that the short ASCII path does not take. Kept out of line, as
+// the distances' general path is: its key and decoding buffers would
+// otherwise make the frame of every short call.
+[[gnu::noinline]] Result<double> general_similarity(std::string_view str_1, std::string_view str_2,
+                                                    double scale,
+                                                    std::optional<std::size_t> max_len,
+                                                    std::optional<bool> case_insensitive,
+                                                    std::optional<double> score_cutoff) {
   if (!case_insensitive.value_or(false)) {
     detail::ShortKeyPair keys;
     if (keys.read(str_1, str_2)) return short_key_similarity(keys, scale, max_len, score_cutoff);
@@ -259,6 +255,21 @@ Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std:
     prefix = common_prefix(s1, s2);
   }
   return finish(matching, n1, n2, prefix, scale, score_cutoff);
+}
+
+}  // namespace
+
+Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
+                            std::optional<std::size_t> max_len,
+                            std::optional<bool> case_insensitive,
+                            std::optional<double> score_cutoff) {
+  double scale;
+  if (auto error = detail::check_prefix_scale(p, scale)) return *error;
+  if (detail::ShortAsciiPair::fits(str_1, str_2)) {
+    return short_ascii_similarity(str_1, str_2, scale, max_len, case_insensitive.value_or(false),
+                                  score_cutoff);
+  }
+  return general_similarity(str_1, str_2, scale, max_len, case_insensitive, score_cutoff);
 }
 
 }  // namespace quillmatch_core
