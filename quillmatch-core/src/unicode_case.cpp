@@ -107,13 +107,8 @@ void lowercase_ascii(std::string_view text, char* out) {
     for (std::size_t pos = 0; pos + 8 < n; pos += 8) lowercase_ascii_at<std::uint64_t>(p, out, pos);
     lowercase_ascii_at<std::uint64_t>(p, out, n - 8);
   } else if (n >= 4) {
-    // Four overlapping 32-bit words cover 4 to 16 bytes, [0, 8) and
-    // [n - 8, n), with no branch on the length (as `is_ascii` reads them).
-    const std::size_t step = n - 4 < 4 ? n - 4 : 4;
-    lowercase_ascii_at<std::uint32_t>(p, out, 0);
-    lowercase_ascii_at<std::uint32_t>(p, out, step);
-    lowercase_ascii_at<std::uint32_t>(p, out, n - 4 - step);
-    lowercase_ascii_at<std::uint32_t>(p, out, n - 4);
+    for (const std::size_t at : short_word_offsets(n))
+      lowercase_ascii_at<std::uint32_t>(p, out, at);
   } else {
     for (std::size_t pos = 0; pos < n; ++pos) {
       out[pos] = static_cast<char>(lowercase_ascii_byte(p[pos]));

@@ -29,6 +29,14 @@ inline std::size_t load_word(const unsigned char* p) {
   return word;
 }
 
+// The offsets of four 32-bit words that cover a text of 4 to 16 bytes, [0, 8)
+// and [n - 8, n) (the whole text when shorter), worked out with no branch on
+// the length: a short text's word pass costs no misprediction.
+inline std::array<std::size_t, 4> short_word_offsets(std::size_t n) {
+  const std::size_t step = n - 4 < 4 ? n - 4 : 4;
+  return {0, step, n - 4 - step, n - 4};
+}
+
 // Returns true when every byte of `text` is below 0x80. Texts of up to three
 // bytes are tested byte by byte from the end, texts of up to 16 bytes by four
 // overlapping reads; longer ones read the first word, the aligned words after
@@ -44,16 +52,13 @@ inline bool is_ascii(std::string_view text) {
     return true;
   }
   if (n <= 16) {
-    // Four overlapping 32-bit reads cover 4 to 16 bytes, [0, 8) and
-    // [n - 8, n) (the whole text when shorter), at offsets that need no
-    // branch on the length: a short word's test costs no misprediction.
-    const std::size_t step = n - 4 < 4 ? n - 4 : 4;
-    std::uint32_t a, b, c, d;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + step, 4);
-    std::memcpy(&c, p + (n - 4 - step), 4);
-    std::memcpy(&d, p + (n - 4), 4);
-    return ((a | b | c | d) & 0x80808080u) == 0;
+    std::uint32_t acc = 0;
+    for (const std::size_t at : short_word_offsets(n)) {
+      std::uint32_t word;
+      std::memcpy(&word, p + at, 4);
+      acc |= word;
+    }
+    return (acc & 0x80808080u) == 0;
   }
   std::size_t acc = load_word(p);
   const auto start = reinterpret_cast<std::uintptr_t>(p);
