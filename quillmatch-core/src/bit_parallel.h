@@ -25,6 +25,7 @@
 #include "prepare.h"
 #include "quillmatch_core/common.h"
 #include "utf8.h"
+#include "vector_masks.h"
 
 namespace quillmatch_core::detail {
 
@@ -57,32 +58,90 @@ std::size_t checked_distance(std::size_t m, std::size_t n, std::optional<std::si
 }
 
 // Runs the one-word scan of the ASCII `text` against the ASCII `pattern` (1 to
-// 64 bytes). Patterns of up to 16 bytes index a table of 16-bit masks, whose
-// 256 bytes are cleared whole faster than the wider table's entries one by one.
+// 64 bytes), both lower-cased first when `fold`. Patterns of up to 16 bytes
+// index a table of 16-bit masks, whose 256 bytes are cleared whole faster
+// than the wider table's entries one by one.
 template <typename Word>
-std::size_t scan_ascii(std::string_view pattern, std::string_view text) {
+std::size_t scan_ascii(std::string_view pattern, std::string_view text, bool fold) {
+  char folded_pattern[ShortAsciiPair::kMaxBytes];
+  char folded_text[ShortAsciiPair::kMaxBytes];
+  if (fold) {
+    lowercase_ascii(pattern, folded_pattern);
+    lowercase_ascii(text, folded_text);
+    pattern = {folded_pattern, pattern.size()};
+    text = {folded_text, text.size()};
+  }
   if (pattern.size() <= 16) {
     return scan_bytes<Word>(pattern.size(), NarrowAsciiMasks(pattern), text);
   }
   return scan_bytes<Word>(pattern.size(), ByteMasks(pattern, text), text);
 }
 
-// The distance of two texts that `ShortAsciiPair` takes, with the longer text
-// as the pattern (fewer steps). The same checks, in the same order, as the
-// general path below.
+#if defined(__x86_64__) || defined(__i386__)
+// `scan_ascii` for processors with AVX2, POPCNT and BMI, for a `text` no
+// longer than `pattern`: the masks come from vector compares, with no table
+// to clear and fill (and no loop over the pattern, whose exit is hard to
+// predict), and the final column's bit counts are one instruction each.
+template <typename Word>
+[[gnu::target("avx2,popcnt,bmi"), gnu::flatten]] std::size_t scan_ascii_avx2(
+    std::string_view pattern, std::string_view text, bool fold) {
+  Word state(pattern.size());
+  if (pattern.size() <= 16) {
+    std::uint16_t masks[16];
+    short_position_masks(pattern, text, fold, masks);
+    for (std::size_t i = 0; i < text.size(); ++i) state.step(masks[i]);
+    return state.score();
+  }
+  const VectorAsciiMasks masks(pattern, fold);
+  alignas(32) char folded[64];
+  if (fold) {
+    const AsciiBytes text_bytes(text, true);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(folded), text_bytes.low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(folded + 32), text_bytes.high);
+    text = {folded, text.size()};
+  }
+  for (unsigned char byte : text) state.step(masks.get(byte));
+  return state.score();
+}
+
+// Returns the fastest `scan_ascii` this processor runs, for a text no longer
+// than its pattern. Decided once, on first use.
+template <typename Word>
+auto ascii_scanner() {
+  static const auto chosen = [] {
+    __builtin_cpu_init();
+    const bool fast = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                      __builtin_cpu_supports("bmi");
+    return fast ? scan_ascii_avx2<Word> : scan_ascii<Word>;
+  }();
+  return chosen;
+}
+#else
+template <typename Word>
+auto ascii_scanner() {
+  return scan_ascii<Word>;
+}
+#endif
+
+// The distance of two ASCII texts of at most 64 bytes each, with the longer
+// text as the pattern (fewer steps). The same checks, in the same order, as
+// the general path below; lower-casing ASCII keeps every length, so the
+// limit is checked on the texts as given, and the scan folds them.
 template <typename Scan>
 Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_view str_2,
                                          std::optional<std::size_t> max_len, bool case_insensitive,
                                          std::optional<std::size_t> score_cutoff) {
-  ShortAsciiPair pair;
-  if (auto error = pair.prepare(str_1, str_2, case_insensitive, max_len)) return *error;
-  const std::size_t m = pair.text_1.size();
-  const std::size_t n = pair.text_2.size();
+  const std::size_t m = str_1.size();
+  const std::size_t n = str_2.size();
+  if (max_len) {
+    if (m > *max_len) return InputTooLong{"str_1", m, *max_len};
+    if (n > *max_len) return InputTooLong{"str_2", n, *max_len};
+  }
   return checked_distance(m, n, score_cutoff, [&] {
     // Selected, not branched on: which text is longer is a coin toss.
     const bool swap = n > m;
-    return scan_ascii<typename Scan::Word>(swap ? pair.text_2 : pair.text_1,
-                                           swap ? pair.text_1 : pair.text_2);
+    return ascii_scanner<typename Scan::Word>()(swap ? str_2 : str_1, swap ? str_1 : str_2,
+                                                case_insensitive);
   });
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "damerau_scan.h"
 #include "distance_checks.h"
 #include "quillmatch_core/damerau_bp.h"
 #include "reference.h"
@@ -117,6 +118,13 @@ TEST(DamerauTest, MatchesReferenceMixed) { check_corpus(207, ref::Alphabet::kMix
 
 TEST(DamerauTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
   distance_checks::check_case_insensitive(damerau_bp, ref::osa, 208);
+}
+
+TEST(DamerauTest, EveryAsciiScannerMatchesReference) {
+  distance_checks::check_ascii_scanners<detail::DamerauScan::Word>(ref::osa);
+}
+TEST(DamerauTest, TextsAtPageEnd) {
+  distance_checks::check_texts_at_page_end(damerau_bp, ref::osa);
 }
 
 }  // namespace

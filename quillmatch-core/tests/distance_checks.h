@@ -11,9 +11,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include "bit_parallel.h"
 #include "quillmatch_core/common.h"
 #include "reference.h"
 
@@ -119,6 +123,65 @@ inline void check_case_insensitive(Distance distance, Reference reference, std::
       ASSERT_EQ(distance(a, b, nullopt, false, nullopt).value(), reference(a, b));
     }
   }
+}
+
+// Checks every one-word ASCII scanner this processor runs on its own (the
+// vector one only where the CPU has it): each pattern length 1 to 64 against
+// texts of 1 byte to the pattern's length, as given and lower-cased.
+template <typename Word>
+void check_ascii_scanners(Reference reference) {
+  using quillmatch_core::detail::scan_ascii;
+  ref::Random random(23);
+  std::vector<decltype(&scan_ascii<Word>)> scanners = {scan_ascii<Word>};
+#if defined(__x86_64__) || defined(__i386__)
+  using quillmatch_core::detail::scan_ascii_avx2;
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+      __builtin_cpu_supports("bmi")) {
+    scanners.push_back(scan_ascii_avx2<Word>);
+  }
+#endif
+  for (std::size_t m = 1; m <= 64; ++m) {
+    for (std::size_t n = 1; n <= m; ++n) {
+      const std::string a = random.string(m, ref::Alphabet::kAsciiCase);
+      const std::string b = ref::encode(
+          random.edit(ref::decode(a.substr(0, n)), n / 4 + 1, ref::Alphabet::kAsciiCase, 0, n));
+      if (b.empty() || b.size() > m) continue;
+      SCOPED_TRACE(a + " / " + b);
+      const std::size_t want = reference(a, b);
+      const std::size_t want_folded = reference(ref::simple_lower(a), ref::simple_lower(b));
+      for (const auto scan : scanners) {
+        ASSERT_EQ(scan(a, b, false), want);
+        ASSERT_EQ(scan(a, b, true), want_folded);
+      }
+    }
+  }
+}
+
+// Checks texts of 1 to 64 bytes that end where a readable page ends and the
+// next cannot be read, as either argument: the short paths read texts as
+// whole vectors, which must stay within the pages that hold the text.
+inline void check_texts_at_page_end(Distance distance, Reference reference) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  char* end = static_cast<char*>(pages) + page;
+  ASSERT_EQ(mprotect(end, page, PROT_NONE), 0);
+  ref::Random random(29);
+  for (std::size_t n = 1; n <= 64; ++n) {
+    const std::string a = random.string(n, ref::Alphabet::kAsciiCase);
+    const std::string b = random.string(random.below(n) + 1, ref::Alphabet::kAsciiCase);
+    std::copy(a.begin(), a.end(), end - n);
+    const std::string_view guarded(end - n, n);
+    SCOPED_TRACE(a + " / " + b);
+    for (const std::optional<bool> ci : {std::optional<bool>(), std::optional<bool>(true)}) {
+      const std::size_t want =
+          ci ? reference(ref::simple_lower(a), ref::simple_lower(b)) : reference(a, b);
+      EXPECT_EQ(distance(guarded, b, nullopt, ci, nullopt).value(), want);
+      EXPECT_EQ(distance(b, guarded, nullopt, ci, nullopt).value(), want);
+      EXPECT_EQ(distance(guarded, guarded, nullopt, ci, nullopt).value(), 0u);
+    }
+  }
+  munmap(pages, 2 * page);
 }
 
 }  // namespace distance_checks

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "distance_checks.h"
+#include "levenshtein_scan.h"
 #include "quillmatch_core/levenshtein_bp.h"
 #include "reference.h"
 
@@ -133,6 +134,13 @@ TEST(LevenshteinTest, MatchesReferenceMixed) { check_corpus(107, ref::Alphabet::
 
 TEST(LevenshteinTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
   distance_checks::check_case_insensitive(levenshtein_bp, ref::levenshtein, 108);
+}
+
+TEST(LevenshteinTest, EveryAsciiScannerMatchesReference) {
+  distance_checks::check_ascii_scanners<detail::LevenshteinScan::Word>(ref::levenshtein);
+}
+TEST(LevenshteinTest, TextsAtPageEnd) {
+  distance_checks::check_texts_at_page_end(levenshtein_bp, ref::levenshtein);
 }
 
 }  // namespace

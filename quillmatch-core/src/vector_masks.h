@@ -1,0 +1,151 @@
+// Pattern masks of ASCII texts from AVX2 byte compares, for the distances'
+// one-word scans on processors that have AVX2: the mask of a text byte is
+// the pattern, held in vectors, compared with that byte, so no table is
+// cleared, filled or read. The texts are read whole as vectors, but never
+// from a page that holds none of their bytes.
+#ifndef QUILLMATCH_CORE_SRC_VECTOR_MASKS_H_
+#define QUILLMATCH_CORE_SRC_VECTOR_MASKS_H_
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>  // std::memcpy
+#include <string_view>
+
+namespace quillmatch_core::detail {
+
+// Returns a vector whose bytes k with first + k < n (n at most 64) are all
+// ones, the others zero.
+__attribute__((target("avx2"))) inline __m256i first_bytes(std::size_t n, int first = 0) {
+  const __m256i positions =
+      _mm256_add_epi8(_mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                       17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+                      _mm256_set1_epi8(static_cast<char>(first)));
+  return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(n)), positions);
+}
+
+// Returns `v` with 'A' to 'Z' lower-cased.
+__attribute__((target("avx2"))) inline __m256i lowercase_ascii_bytes(__m256i v) {
+  const __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('A' - 1)),
+                                         _mm256_cmpgt_epi8(_mm256_set1_epi8('Z' + 1), v));
+  return _mm256_or_si256(v, _mm256_and_si256(upper, _mm256_set1_epi8(0x20)));
+}
+
+// Returns the 1 to 16 bytes of `text` in the low half of a vector, lower-cased
+// when `fold`, past the end zero or, when `pad`, 0x80 (which no ASCII byte
+// equals), the high half a copy of the low. Reads the
+// 16 bytes from the text's start where they lie within its page, else the
+// 16 that end with the text, which lie within the page of its end. The bytes
+// read outside the text are discarded, which is why the address sanitizer is
+// told not to check the reads.
+__attribute__((target("avx2"), no_sanitize_address)) inline __m256i short_ascii_bytes(
+    std::string_view text, bool fold, bool pad) {
+  const std::size_t n = text.size();
+  const __m128i keep = _mm256_castsi256_si128(first_bytes(n));
+  __m128i bytes;
+  if ((reinterpret_cast<std::uintptr_t>(text.data()) & 4095) <= 4096 - 16) {
+    bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data())), keep);
+  } else {
+    // Byte k moves from k + 16 - n of the read, for k below n: indices
+    // 16 - n to 15, then indices with the top bit set, which give zero.
+    const __m128i index = _mm_or_si128(
+        _mm_add_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                     _mm_set1_epi8(static_cast<char>(16 - n))),
+        _mm_andnot_si128(keep, _mm_set1_epi8(static_cast<char>(0x80))));
+    const auto* end = text.data() + n;
+    bytes = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)), index);
+  }
+  if (pad) bytes = _mm_or_si128(bytes, _mm_andnot_si128(keep, _mm_set1_epi8(static_cast<char>(0x80))));
+  __m256i both = _mm256_broadcastsi128_si256(bytes);
+  if (fold) both = lowercase_ascii_bytes(both);
+  return both;
+}
+
+// Makes the bytes of `v` from position `n` 0x80, which no ASCII byte equals.
+__attribute__((target("avx2"))) inline __m256i pad_after(__m256i v, std::size_t n,
+                                                         int first = 0) {
+  return _mm256_or_si256(
+      v, _mm256_andnot_si256(first_bytes(n, first), _mm256_set1_epi8(static_cast<char>(0x80))));
+}
+
+// Writes to `out[i]` the mask of text byte i against the pattern, for an
+// ASCII pattern and text of 1 to 16 bytes each, both lower-cased when
+// `fold`: two positions per compare.
+__attribute__((target("avx2"))) inline void short_position_masks(std::string_view pattern,
+                                                                 std::string_view text, bool fold,
+                                                                 std::uint16_t out[16]) {
+  // The pattern's bytes repeated in both halves; the text's too, of which
+  // step k broadcasts byte 2k to the low half and byte 2k + 1 to the high.
+  const __m256i p = short_ascii_bytes(pattern, fold, true);
+  const __m256i t = short_ascii_bytes(text, fold, false);
+  __m256i index = _mm256_setr_epi64x(0, 0, 0x0101010101010101, 0x0101010101010101);
+  const __m256i two = _mm256_set1_epi8(2);
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k < 8; ++k) {
+    const auto both = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(p, _mm256_shuffle_epi8(t, index))));
+    std::memcpy(out + 2 * k, &both, sizeof both);
+    index = _mm256_add_epi8(index, two);
+  }
+}
+
+// The 1 to 64 bytes of an ASCII text in two vectors, lower-cased when
+// `fold`, zero past the end.
+struct AsciiBytes {
+  // Reads 64 bytes from the text's start where they lie within its page,
+  // else copies the text out first. The bytes read past the end are
+  // discarded, which is why the address sanitizer is told not to check them.
+  __attribute__((target("avx2"), no_sanitize_address)) AsciiBytes(std::string_view text,
+                                                                   bool fold) {
+    const std::size_t n = text.size();
+    const char* p = text.data();
+    alignas(32) char copy[64];
+    if ((reinterpret_cast<std::uintptr_t>(p) & 4095) > 4096 - 64) {
+      std::memcpy(copy, p, n);
+      p = copy;
+    }
+    low = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                           first_bytes(n));
+    high = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)),
+                            first_bytes(n, 32));
+    if (fold) {
+      low = lowercase_ascii_bytes(low);
+      high = lowercase_ascii_bytes(high);
+    }
+  }
+
+  __m256i low;   // bytes 0 to 31
+  __m256i high;  // bytes 32 to 63
+};
+
+// Masks of an ASCII pattern of 1 to 64 bytes, each found by comparing the
+// pattern with the byte asked for.
+class VectorAsciiMasks {
+ public:
+  __attribute__((target("avx2"))) VectorAsciiMasks(std::string_view pattern, bool fold)
+      : pattern_(pattern, fold) {
+    pattern_.low = pad_after(pattern_.low, pattern.size());
+    pattern_.high = pad_after(pattern_.high, pattern.size(), 32);
+  }
+
+  __attribute__((target("avx2"))) std::uint64_t get(unsigned char byte) const {
+    const __m256i b = _mm256_set1_epi8(static_cast<char>(byte));
+    const auto low =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(pattern_.low, b)));
+    const auto high =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(pattern_.high, b)));
+    return (std::uint64_t{high} << 32) | low;
+  }
+
+ private:
+  AsciiBytes pattern_;
+};
+
+}  // namespace quillmatch_core::detail
+
+#endif  // defined(__x86_64__) || defined(__i386__)
+
+#endif  // QUILLMATCH_CORE_SRC_VECTOR_MASKS_H_
