@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "bit_parallel.h"
 #include "damerau_scan.h"
 #include "diagonal_blocks.h"
 #include "fuzz_input.h"
@@ -26,6 +27,39 @@ using Core = quillmatch_core::Result<std::size_t> (*)(std::string_view, std::str
                                                       std::optional<std::size_t>);
 using Reference = std::size_t (*)(const fuzz::Text&, const fuzz::Text&);
 
+// Pairs that take the one-word scans: every scanner this CPU runs, the
+// plain ones that the dispatch skips where it has AVX2 among them, each with
+// the longer text as the pattern, must give the reference distance. ASCII
+// pairs of up to 64 bytes take the byte scanners, other pairs of up to 64
+// characters compared as they are the UTF-8 key scanners.
+template <typename Scan>
+void check_word_scanners(fuzz::Report report, const std::string& s1, const std::string& s2,
+                         bool fold, std::size_t distance) {
+  using namespace quillmatch_core::detail;
+  using Word = typename Scan::Word;
+  const bool avx2 = for_this_cpu(false, true);
+  const bool swap = s2.size() > s1.size();
+  if (ShortAsciiPair::fits(s1, s2) && !s1.empty() && !s2.empty()) {
+    const std::string& pattern = swap ? s2 : s1;
+    const std::string& text = swap ? s1 : s2;
+    FUZZ_CHECK(report, scan_ascii<Word>(pattern, text, fold) == distance);
+#if defined(__x86_64__) || defined(__i386__)
+    if (avx2) FUZZ_CHECK(report, scan_ascii_avx2<Word>(pattern, text, fold) == distance);
+#endif
+    return;
+  }
+  ShortKeyPair keys;
+  if (fold || !keys.read(s1, s2) || keys.keys_1().empty() || keys.keys_2().empty()) return;
+  const bool key_swap = keys.keys_2().size() > keys.keys_1().size();
+  const auto pattern = key_swap ? keys.keys_2() : keys.keys_1();
+  const auto text = key_swap ? keys.keys_1() : keys.keys_2();
+  FUZZ_CHECK(report, (scan_keys<Word, KeyMasks>(pattern, text)) == distance);
+#if defined(__x86_64__) || defined(__i386__)
+  if (avx2) FUZZ_CHECK(report, scan_keys_avx2<Word>(pattern, text) == distance);
+#endif
+}
+
+template <typename Scan>
 void check(fuzz::Report report, const char* measure, Core core, Reference reference,
            const std::string& s1, const std::string& s2, std::optional<std::size_t> max_len,
            std::optional<bool> case_insensitive, std::optional<std::size_t> score_cutoff) {
@@ -47,6 +81,7 @@ void check(fuzz::Report report, const char* measure, Core core, Reference refere
   }
   FUZZ_CHECK(report, got.ok());
   const std::size_t distance = reference(a, b);
+  check_word_scanners<Scan>(report, s1, s2, fold, distance);
   const std::size_t expected = score_cutoff ? std::min(distance, *score_cutoff + 1) : distance;
   FUZZ_CHECK(report, got.value() == expected);
 
@@ -112,10 +147,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   report.option("max_len", max_len);
   report.option("case_insensitive", case_insensitive);
   report.option("score_cutoff", score_cutoff);
-  check(report, "levenshtein_bp", quillmatch_core::levenshtein_bp, ref::levenshtein, s1, s2,
-        max_len, case_insensitive, score_cutoff);
-  check(report, "damerau_bp", quillmatch_core::damerau_bp, ref::osa, s1, s2, max_len,
-        case_insensitive, score_cutoff);
+  check<quillmatch_core::detail::LevenshteinScan>(report, "levenshtein_bp",
+                                                  quillmatch_core::levenshtein_bp, ref::levenshtein,
+                                                  s1, s2, max_len, case_insensitive, score_cutoff);
+  check<quillmatch_core::detail::DamerauScan>(report, "damerau_bp", quillmatch_core::damerau_bp,
+                                              ref::osa, s1, s2, max_len, case_insensitive,
+                                              score_cutoff);
   if (!a.empty() && in.flag()) {
     const std::size_t len_1 = 65 + in.below(936);
     const std::size_t len_2 = len_1 + in.below(129) - 64;

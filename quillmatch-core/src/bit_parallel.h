@@ -104,24 +104,33 @@ template <typename Word>
   return state.score();
 }
 
-// Returns the fastest `scan_ascii` this processor runs, for a text no longer
-// than its pattern. Decided once, on first use.
-template <typename Word>
-auto ascii_scanner() {
-  static const auto chosen = [] {
-    __builtin_cpu_init();
-    const bool fast = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                      __builtin_cpu_supports("bmi");
-    return fast ? scan_ascii_avx2<Word> : scan_ascii<Word>;
-  }();
-  return chosen;
+// Returns `fast` where this processor has AVX2, POPCNT and BMI, else
+// `plain`; the callers decide once, on first use.
+template <typename Function>
+Function for_this_cpu(Function plain, Function fast) {
+  __builtin_cpu_init();
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                    __builtin_cpu_supports("bmi");
+  return avx2 ? fast : plain;
 }
 #else
-template <typename Word>
-auto ascii_scanner() {
-  return scan_ascii<Word>;
+template <typename Function>
+Function for_this_cpu(Function plain, Function /*fast*/) {
+  return plain;
 }
 #endif
+
+// Returns the fastest `scan_ascii` this processor runs, for a text no longer
+// than its pattern.
+template <typename Word>
+auto ascii_scanner() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const auto chosen = for_this_cpu(scan_ascii<Word>, scan_ascii_avx2<Word>);
+#else
+  static const auto chosen = scan_ascii<Word>;
+#endif
+  return chosen;
+}
 
 // The distance of two ASCII texts of at most 64 bytes each, with the longer
 // text as the pattern (fewer steps). The same checks, in the same order, as
@@ -165,6 +174,37 @@ std::size_t scan_code_point_word(std::string_view pattern, std::size_t m, std::s
   return state.score();
 }
 
+// Runs the one-word scan of the UTF-8 keys `text` against the 1 to 64 keys
+// of `pattern`.
+template <typename Word, typename Masks>
+std::size_t scan_keys(std::span<const std::uint32_t> pattern, std::span<const std::uint32_t> text) {
+  const Masks masks(pattern);
+  Word state(pattern.size());
+  for (const std::uint32_t key : text) state.step(masks.get(key));
+  return state.score();
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// `scan_keys` with masks from vector compares, for processors with AVX2,
+// POPCNT and BMI.
+template <typename Word>
+[[gnu::target("avx2,popcnt,bmi"), gnu::flatten]] std::size_t scan_keys_avx2(
+    std::span<const std::uint32_t> pattern, std::span<const std::uint32_t> text) {
+  return scan_keys<Word, VectorKeyMasks>(pattern, text);
+}
+#endif
+
+// Returns the fastest `scan_keys` this processor runs.
+template <typename Word>
+auto key_scanner() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const auto chosen = for_this_cpu(scan_keys<Word, KeyMasks>, scan_keys_avx2<Word>);
+#else
+  static const auto chosen = scan_keys<Word, KeyMasks>;
+#endif
+  return chosen;
+}
+
 // The distance of two texts that `ShortKeyPair` read, with the longer text
 // as the pattern. The same checks, in the same order, as the general path.
 template <typename Scan>
@@ -176,10 +216,7 @@ Result<std::size_t> short_key_distance(const ShortKeyPair& pair, std::optional<s
   return checked_distance(m, n, score_cutoff, [&] {
     const auto pattern = n > m ? pair.keys_2() : pair.keys_1();
     const auto text = n > m ? pair.keys_1() : pair.keys_2();
-    const KeyMasks masks(pattern);
-    typename Scan::Word state(pattern.size());
-    for (const std::uint32_t key : text) state.step(masks.get(key));
-    return state.score();
+    return key_scanner<typename Scan::Word>()(pattern, text);
   });
 }
 

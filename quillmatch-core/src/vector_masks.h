@@ -13,16 +13,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
+#include <span>
 #include <string_view>
 
 namespace quillmatch_core::detail {
+
+// Whether texts are read as whole vectors, past their ends within their
+// pages. Under AddressSanitizer they are copied out first instead, so that
+// every read stays within the text and the sanitizer checks them all.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kReadsPastEnd = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kReadsPastEnd = false;
+#else
+inline constexpr bool kReadsPastEnd = true;
+#endif
+#else
+inline constexpr bool kReadsPastEnd = true;
+#endif
+
+// Returns true when the `span` bytes from `p` lie within p's page: reading
+// them cannot touch a page that the text at `p` does not.
+inline bool within_page(const char* p, std::size_t span) {
+  return kReadsPastEnd && (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - span;
+}
 
 // Returns a vector whose bytes k with first + k < n (n at most 64) are all
 // ones, the others zero.
 __attribute__((target("avx2"))) inline __m256i first_bytes(std::size_t n, int first = 0) {
   const __m256i positions =
-      _mm256_add_epi8(_mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                       17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+      _mm256_add_epi8(_mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
+                                       18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
                       _mm256_set1_epi8(static_cast<char>(first)));
   return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(n)), positions);
 }
@@ -36,19 +58,20 @@ __attribute__((target("avx2"))) inline __m256i lowercase_ascii_bytes(__m256i v) 
 
 // Returns the 1 to 16 bytes of `text` in the low half of a vector, lower-cased
 // when `fold`, past the end zero or, when `pad`, 0x80 (which no ASCII byte
-// equals), the high half a copy of the low. Reads the
-// 16 bytes from the text's start where they lie within its page, else the
-// 16 that end with the text, which lie within the page of its end. The bytes
-// read outside the text are discarded, which is why the address sanitizer is
-// told not to check the reads.
-__attribute__((target("avx2"), no_sanitize_address)) inline __m256i short_ascii_bytes(
-    std::string_view text, bool fold, bool pad) {
+// equals), the high half a copy of the low. Reads the 16 bytes from the
+// text's start where they lie within its page, else the 16 that end with the
+// text, which lie within the pages of its start and end (a text of 16 bytes
+// or fewer is copied out first where `kReadsPastEnd` is false).
+__attribute__((target("avx2"))) inline __m256i short_ascii_bytes(std::string_view text, bool fold,
+                                                                 bool pad) {
   const std::size_t n = text.size();
-  const __m128i keep = _mm256_castsi256_si128(first_bytes(n));
+  const __m128i keep =
+      _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)),
+                     _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
   __m128i bytes;
-  if ((reinterpret_cast<std::uintptr_t>(text.data()) & 4095) <= 4096 - 16) {
+  if (within_page(text.data(), 16)) {
     bytes = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data())), keep);
-  } else {
+  } else if (kReadsPastEnd) {
     // Byte k moves from k + 16 - n of the read, for k below n: indices
     // 16 - n to 15, then indices with the top bit set, which give zero.
     const __m128i index = _mm_or_si128(
@@ -57,16 +80,20 @@ __attribute__((target("avx2"), no_sanitize_address)) inline __m256i short_ascii_
         _mm_andnot_si128(keep, _mm_set1_epi8(static_cast<char>(0x80))));
     const auto* end = text.data() + n;
     bytes = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)), index);
+  } else {
+    alignas(16) char copy[16] = {};
+    std::memcpy(copy, text.data(), n);
+    bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(copy));
   }
-  if (pad) bytes = _mm_or_si128(bytes, _mm_andnot_si128(keep, _mm_set1_epi8(static_cast<char>(0x80))));
+  if (pad)
+    bytes = _mm_or_si128(bytes, _mm_andnot_si128(keep, _mm_set1_epi8(static_cast<char>(0x80))));
   __m256i both = _mm256_broadcastsi128_si256(bytes);
   if (fold) both = lowercase_ascii_bytes(both);
   return both;
 }
 
 // Makes the bytes of `v` from position `n` 0x80, which no ASCII byte equals.
-__attribute__((target("avx2"))) inline __m256i pad_after(__m256i v, std::size_t n,
-                                                         int first = 0) {
+__attribute__((target("avx2"))) inline __m256i pad_after(__m256i v, std::size_t n, int first = 0) {
   return _mm256_or_si256(
       v, _mm256_andnot_si256(first_bytes(n, first), _mm256_set1_epi8(static_cast<char>(0x80))));
 }
@@ -96,19 +123,16 @@ __attribute__((target("avx2"))) inline void short_position_masks(std::string_vie
 // `fold`, zero past the end.
 struct AsciiBytes {
   // Reads 64 bytes from the text's start where they lie within its page,
-  // else copies the text out first. The bytes read past the end are
-  // discarded, which is why the address sanitizer is told not to check them.
-  __attribute__((target("avx2"), no_sanitize_address)) AsciiBytes(std::string_view text,
-                                                                   bool fold) {
+  // else copies the text out first.
+  __attribute__((target("avx2"))) AsciiBytes(std::string_view text, bool fold) {
     const std::size_t n = text.size();
     const char* p = text.data();
     alignas(32) char copy[64];
-    if ((reinterpret_cast<std::uintptr_t>(p) & 4095) > 4096 - 64) {
+    if (!within_page(p, 64)) {
       std::memcpy(copy, p, n);
       p = copy;
     }
-    low = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
-                           first_bytes(n));
+    low = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), first_bytes(n));
     high = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)),
                             first_bytes(n, 32));
     if (fold) {
@@ -142,6 +166,39 @@ class VectorAsciiMasks {
 
  private:
   AsciiBytes pattern_;
+};
+
+// Masks of a pattern of 1 to 64 UTF-8 character keys (see `for_each_key`),
+// each found by comparing the pattern's keys, eight to a vector, with the key
+// asked for: no hash table to clear and fill, and no probing.
+class VectorKeyMasks {
+ public:
+  __attribute__((target("avx2"))) explicit VectorKeyMasks(std::span<const std::uint32_t> pattern)
+      : vectors_((pattern.size() + 7) / 8) {
+    // Past the pattern, keys that no character has (0xFF is never a UTF-8 byte).
+    alignas(32) std::uint32_t keys[64];
+    for (std::size_t k = 0; k < vectors_; ++k) {
+      _mm256_store_si256(reinterpret_cast<__m256i*>(keys + 8 * k), _mm256_set1_epi32(-1));
+    }
+    std::memcpy(keys, pattern.data(), pattern.size() * sizeof keys[0]);
+    for (std::size_t k = 0; k < vectors_; ++k) {
+      keys_[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(keys + 8 * k));
+    }
+  }
+
+  __attribute__((target("avx2"))) std::uint64_t get(std::uint32_t key) const {
+    const __m256i wanted = _mm256_set1_epi32(static_cast<int>(key));
+    std::uint64_t mask = 0;
+    for (std::size_t k = 0; k < vectors_; ++k) {
+      const auto equal = _mm256_castsi256_ps(_mm256_cmpeq_epi32(keys_[k], wanted));
+      mask |= std::uint64_t{static_cast<unsigned>(_mm256_movemask_ps(equal))} << (8 * k);
+    }
+    return mask;
+  }
+
+ private:
+  std::size_t vectors_;
+  __m256i keys_[8];
 };
 
 }  // namespace quillmatch_core::detail

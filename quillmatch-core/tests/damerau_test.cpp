@@ -120,8 +120,8 @@ TEST(DamerauTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
   distance_checks::check_case_insensitive(damerau_bp, ref::osa, 208);
 }
 
-TEST(DamerauTest, EveryAsciiScannerMatchesReference) {
-  distance_checks::check_ascii_scanners<detail::DamerauScan::Word>(ref::osa);
+TEST(DamerauTest, EveryWordScannerMatchesReference) {
+  distance_checks::check_word_scanners<detail::DamerauScan::Word>(ref::osa);
 }
 TEST(DamerauTest, TextsAtPageEnd) {
   distance_checks::check_texts_at_page_end(damerau_bp, ref::osa);

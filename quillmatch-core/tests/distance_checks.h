@@ -125,33 +125,45 @@ inline void check_case_insensitive(Distance distance, Reference reference, std::
   }
 }
 
-// Checks every one-word ASCII scanner this processor runs on its own (the
-// vector one only where the CPU has it): each pattern length 1 to 64 against
-// texts of 1 byte to the pattern's length, as given and lower-cased.
+// Checks every one-word scanner this processor runs on its own (the vector
+// ones only where the CPU has them): ASCII patterns of each length 1 to 64
+// against texts of 1 byte to the pattern's length, as given and lower-cased,
+// and the same lengths in characters of every width as UTF-8 keys.
 template <typename Word>
-void check_ascii_scanners(Reference reference) {
-  using quillmatch_core::detail::scan_ascii;
+void check_word_scanners(Reference reference) {
+  using namespace quillmatch_core::detail;
   ref::Random random(23);
-  std::vector<decltype(&scan_ascii<Word>)> scanners = {scan_ascii<Word>};
+  std::vector<decltype(&scan_ascii<Word>)> ascii_scanners = {scan_ascii<Word>};
+  std::vector<decltype(&scan_keys<Word, KeyMasks>)> key_scanners = {scan_keys<Word, KeyMasks>};
 #if defined(__x86_64__) || defined(__i386__)
-  using quillmatch_core::detail::scan_ascii_avx2;
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-      __builtin_cpu_supports("bmi")) {
-    scanners.push_back(scan_ascii_avx2<Word>);
+  if (for_this_cpu(false, true)) {
+    ascii_scanners.push_back(scan_ascii_avx2<Word>);
+    key_scanners.push_back(scan_keys_avx2<Word>);
   }
 #endif
   for (std::size_t m = 1; m <= 64; ++m) {
     for (std::size_t n = 1; n <= m; ++n) {
-      const std::string a = random.string(m, ref::Alphabet::kAsciiCase);
-      const std::string b = ref::encode(
-          random.edit(ref::decode(a.substr(0, n)), n / 4 + 1, ref::Alphabet::kAsciiCase, 0, n));
-      if (b.empty() || b.size() > m) continue;
-      SCOPED_TRACE(a + " / " + b);
-      const std::size_t want = reference(a, b);
-      const std::size_t want_folded = reference(ref::simple_lower(a), ref::simple_lower(b));
-      for (const auto scan : scanners) {
-        ASSERT_EQ(scan(a, b, false), want);
-        ASSERT_EQ(scan(a, b, true), want_folded);
+      for (const auto alphabet : {ref::Alphabet::kAsciiCase, ref::Alphabet::kMixed}) {
+        const ref::Text pattern = random.text(m, alphabet);
+        ref::Text text =
+            random.edit(ref::Text(pattern.begin(), pattern.begin() + n), n / 4 + 1, alphabet, 0, n);
+        if (text.empty() || text.size() > m) continue;
+        const std::string a = ref::encode(pattern), b = ref::encode(text);
+        SCOPED_TRACE(a + " / " + b);
+        const std::size_t want = reference(a, b);
+        if (alphabet == ref::Alphabet::kAsciiCase) {
+          const std::size_t want_folded = reference(ref::simple_lower(a), ref::simple_lower(b));
+          for (const auto scan : ascii_scanners) {
+            ASSERT_EQ(scan(a, b, false), want);
+            ASSERT_EQ(scan(a, b, true), want_folded);
+          }
+        }
+        std::uint32_t keys_a[64], keys_b[64];
+        ASSERT_EQ(short_keys(a, keys_a), m);
+        ASSERT_EQ(short_keys(b, keys_b), text.size());
+        for (const auto scan : key_scanners) {
+          ASSERT_EQ(scan({keys_a, m}, {keys_b, text.size()}), want);
+        }
       }
     }
   }

@@ -136,8 +136,8 @@ TEST(LevenshteinTest, CaseInsensitiveMatchesReferenceOnLowerCased) {
   distance_checks::check_case_insensitive(levenshtein_bp, ref::levenshtein, 108);
 }
 
-TEST(LevenshteinTest, EveryAsciiScannerMatchesReference) {
-  distance_checks::check_ascii_scanners<detail::LevenshteinScan::Word>(ref::levenshtein);
+TEST(LevenshteinTest, EveryWordScannerMatchesReference) {
+  distance_checks::check_word_scanners<detail::LevenshteinScan::Word>(ref::levenshtein);
 }
 TEST(LevenshteinTest, TextsAtPageEnd) {
   distance_checks::check_texts_at_page_end(levenshtein_bp, ref::levenshtein);
