@@ -256,6 +256,21 @@ std::optional<PyErr> extract_owned_text(PyObject* object, OwnedText& out) {
 
 void OwnedText::assign(std::string_view bytes) {
   char* target = inline_;
+  const std::size_t n = bytes.size();
+  if (n - 4 <= 12) {
+    // 4 to 16 bytes: four overlapping 4-byte copies cover every length with
+    // no branch on it. A memcpy branches on its size, and a pair call, whose
+    // two sizes vary from call to call, would pay for two of those guesses.
+    const std::size_t step = n - 4 < 4 ? n - 4 : 4;
+    for (const std::size_t at : {std::size_t{0}, step, n - 4 - step, n - 4}) {
+      std::uint32_t word;
+      std::memcpy(&word, bytes.data() + at, sizeof word);
+      std::memcpy(target + at, &word, sizeof word);
+    }
+    data_ = target;
+    size_ = n;
+    return;
+  }
   if (bytes.size() > kInlineBytes) {
     heap_.reset(new char[bytes.size()]);
     target = heap_.get();
