@@ -1,8 +1,8 @@
-// Pattern masks of ASCII texts from AVX2 byte compares, for the distances'
-// one-word scans on processors that have AVX2: the mask of a text byte is
-// the pattern, held in vectors, compared with that byte, so no table is
-// cleared, filled or read. The texts are read whole as vectors, but never
-// from a page that holds none of their bytes.
+// Pattern masks from AVX2 compares, for the distances' one-word scans on
+// processors that have AVX2: the mask of a text byte, or of a character's
+// UTF-8 key, is the pattern, held in vectors, compared with it, so no table
+// is cleared, filled or read. ASCII texts are read whole as vectors, but
+// never from a page that holds none of their bytes.
 #ifndef QUILLMATCH_CORE_SRC_VECTOR_MASKS_H_
 #define QUILLMATCH_CORE_SRC_VECTOR_MASKS_H_
 
