@@ -6,6 +6,7 @@
 // prepared pair with its limit, and the measures and batches, which on any
 // input act on the code points that decoding yields. Every text is copied
 // into a heap block of its exact size, so a read past it is caught.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -109,6 +110,19 @@ void check_helpers(fuzz::Report& report, std::string_view text) {
     const Exact tail(text.substr(offset));
     FUZZ_CHECK(report, detail::is_ascii(tail.view()) == ascii_ref(tail.view()));
     FUZZ_CHECK(report, detail::count_chars(tail.view()) == count_ref(tail.view()));
+  }
+
+  // The keys of texts of up to 64 bytes, read from their lead bytes, against
+  // the walk from character to character.
+  if (text.size() <= 64) {
+    const Exact piece(text);
+    std::uint32_t got[64], want[64];
+    std::size_t count = 0;
+    const bool ok =
+        detail::for_each_key(piece.view(), [&](std::uint32_t key) { want[count++ % 64] = key; });
+    const std::size_t want_count = ok && count <= 64 ? count : 65;
+    FUZZ_CHECK(report, detail::short_keys(piece.view(), got) == want_count);
+    FUZZ_CHECK(report, want_count > 64 || std::equal(want, want + want_count, got));
   }
 
   const Exact exact(text);

@@ -9,13 +9,17 @@
 #define QUILLMATCH_CORE_SRC_UTF8_H_
 
 #include <array>
-#include <bit>  // std::endian
+#include <bit>  // std::endian, std::countr_zero
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
 #include <span>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>  // the continuation-byte test of short_keys
+#endif
 
 namespace quillmatch_core::detail {
 
@@ -248,10 +252,75 @@ bool for_each_key(std::string_view text, Visit&& visit) {
   return bad == 0;
 }
 
+// Whether short texts may be read as whole vectors, past their ends within
+// their pages. Under AddressSanitizer they are copied out first instead, so
+// that every read stays within the text and the sanitizer checks them all.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kReadsPastEnd = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kReadsPastEnd = false;
+#else
+inline constexpr bool kReadsPastEnd = true;
+#endif
+#else
+inline constexpr bool kReadsPastEnd = true;
+#endif
+
+// Returns true when the `span` bytes from `p` lie within p's page: reading
+// them cannot touch a page that a text of at least one byte at `p` does not.
+// (An empty text may point anywhere, even at a page that cannot be read.)
+inline bool within_page(const char* p, std::size_t span) {
+  return kReadsPastEnd && (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - span;
+}
+
+#if defined(__SSE2__)
+// `short_keys` of a text of at most 64 bytes. Its characters start at the
+// bytes that are not continuation bytes, found for the whole text in one
+// vector pass, so that a character's key does not wait for the length of the
+// one before it (a load and a shift per character in `for_each_key`). Each
+// character's continuation bytes are checked as there, and the characters'
+// lengths must add up to the text's: then they tile it exactly as the walk
+// from character to character does, and the bytes read past the end, which
+// no character of the text may reach, decide nothing.
+inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&out)[64]) {
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  alignas(16) unsigned char copy[64 + 16];
+  if (!within_page(text.data(), 64 + 16)) {
+    std::memset(copy, 0, sizeof copy);
+    std::memcpy(copy, p, n);
+    p = copy;
+  }
+  std::uint64_t leads = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    // 0x80 to 0xBF, as signed bytes -128 to -65: the continuation bytes.
+    const int continuation = _mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+    leads |= std::uint64_t{static_cast<std::uint16_t>(~continuation)} << (16 * k);
+  }
+  if (n < 64) leads &= (std::uint64_t{1} << n) - 1;
+  std::size_t count = 0;
+  std::size_t length = 0;
+  std::uint32_t bad = 0;
+  for (; leads != 0; leads &= leads - 1) {
+    std::size_t end = static_cast<std::size_t>(std::countr_zero(leads));
+    const std::size_t start = end;
+    out[count++] = next_key(p + start, end, bad);
+    length += end - start;
+  }
+  return bad == 0 && length == n ? count : 65;
+}
+#endif
+
 // Stores the keys of the characters of `text` in `out` and returns their
 // number, or returns 65 when `text` is not shortest-form UTF-8 of at most 64
 // characters.
 inline std::size_t short_keys(std::string_view text, std::uint32_t (&out)[64]) {
+#if defined(__SSE2__)
+  if (text.size() <= 64) return short_keys_from_leads(text, out);
+#endif
   std::size_t count = 0;
   // The index wraps rather than test the bound each time: more than 64
   // characters fail below whatever was stored.

@@ -16,28 +16,9 @@
 #include <span>
 #include <string_view>
 
+#include "utf8.h"  // within_page
+
 namespace quillmatch_core::detail {
-
-// Whether texts are read as whole vectors, past their ends within their
-// pages. Under AddressSanitizer they are copied out first instead, so that
-// every read stays within the text and the sanitizer checks them all.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kReadsPastEnd = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kReadsPastEnd = false;
-#else
-inline constexpr bool kReadsPastEnd = true;
-#endif
-#else
-inline constexpr bool kReadsPastEnd = true;
-#endif
-
-// Returns true when the `span` bytes from `p` lie within p's page: reading
-// them cannot touch a page that the text at `p` does not.
-inline bool within_page(const char* p, std::size_t span) {
-  return kReadsPastEnd && (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - span;
-}
 
 // Returns a vector whose bytes k with first + k < n (n at most 64) are all
 // ones, the others zero.

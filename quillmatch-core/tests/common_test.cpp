@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "quillmatch_core/common.h"
 #include "reference.h"
@@ -228,6 +230,48 @@ TEST(Utf8Test, DecodesAroundEveryLengthBorder) {
     decode_all(s, count_chars(s), out);
     ASSERT_EQ(out, t);
   }
+}
+
+// The keys of short texts, read from their lead bytes, against the walk from
+// character to character: texts of 0 to 64 bytes of characters of every
+// width, then with one byte replaced by a continuation, lead, ASCII or
+// invalid byte (stray and missing continuation bytes, overlong and cut-short
+// forms) at each position; each text also ends where a readable page ends
+// and the next cannot be read.
+TEST(Utf8Test, ShortKeysMatchCharacterWalk) {
+  const auto walk = [](std::string_view text, std::uint32_t(&out)[64]) {
+    std::size_t count = 0;
+    const bool ok = detail::for_each_key(text, [&](std::uint32_t key) { out[count++ % 64] = key; });
+    return ok && count <= 64 ? count : 65;
+  };
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  char* page_end = static_cast<char*>(pages) + page;
+  ASSERT_EQ(mprotect(page_end, page, PROT_NONE), 0);
+  ref::Random random(0x5eed0005);
+  const unsigned char replacements[] = {0x80, 0xBF, 0xC0, 0xC1, 0xC3, 0xE0, 0xED,
+                                        0xF0, 0xF4, 0xF8, 0xFF, 0x00, 'a'};
+  for (std::size_t rep = 0; rep < 400; ++rep) {
+    std::string text = ref::encode(random.text(random.below(40), ref::Alphabet::kMixed));
+    if (text.size() > 64) text.resize(64);  // may cut a character short
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+      std::string t = text;
+      if (at < t.size()) t[at] = static_cast<char>(replacements[random.below(13)]);
+      SCOPED_TRACE(testing::PrintToString(t));
+      std::uint32_t want[64], got[64];
+      const std::size_t want_count = walk(t, want);
+      std::copy(t.begin(), t.end(), page_end - t.size());
+      for (const std::string_view view :
+           {std::string_view(t), std::string_view(page_end - t.size(), t.size())}) {
+        ASSERT_EQ(detail::short_keys(view, got), want_count);
+        if (want_count <= 64) {
+          ASSERT_TRUE(std::equal(want, want + want_count, got));
+        }
+      }
+    }
+  }
+  munmap(pages, 2 * page);
 }
 
 TEST(Utf8Test, MalformedInputDecodesOnePointPerCount) {
