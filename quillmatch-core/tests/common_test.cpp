@@ -11,8 +11,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "quillmatch_core/common.h"
 #include "reference.h"
@@ -244,11 +242,7 @@ TEST(Utf8Test, ShortKeysMatchCharacterWalk) {
     const bool ok = detail::for_each_key(text, [&](std::uint32_t key) { out[count++ % 64] = key; });
     return ok && count <= 64 ? count : 65;
   };
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(pages, MAP_FAILED);
-  char* page_end = static_cast<char*>(pages) + page;
-  ASSERT_EQ(mprotect(page_end, page, PROT_NONE), 0);
+  ref::PageEnd page;
   ref::Random random(0x5eed0005);
   const unsigned char replacements[] = {0x80, 0xBF, 0xC0, 0xC1, 0xC3, 0xE0, 0xED,
                                         0xF0, 0xF4, 0xF8, 0xFF, 0x00, 'a'};
@@ -261,9 +255,7 @@ TEST(Utf8Test, ShortKeysMatchCharacterWalk) {
       SCOPED_TRACE(testing::PrintToString(t));
       std::uint32_t want[64], got[64];
       const std::size_t want_count = walk(t, want);
-      std::copy(t.begin(), t.end(), page_end - t.size());
-      for (const std::string_view view :
-           {std::string_view(t), std::string_view(page_end - t.size(), t.size())}) {
+      for (const std::string_view view : {std::string_view(t), page.place(t)}) {
         ASSERT_EQ(detail::short_keys(view, got), want_count);
         if (want_count <= 64) {
           ASSERT_TRUE(std::equal(want, want + want_count, got));
@@ -271,7 +263,6 @@ TEST(Utf8Test, ShortKeysMatchCharacterWalk) {
       }
     }
   }
-  munmap(pages, 2 * page);
 }
 
 TEST(Utf8Test, MalformedInputDecodesOnePointPerCount) {

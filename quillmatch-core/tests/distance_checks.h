@@ -14,8 +14,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "bit_parallel.h"
 #include "quillmatch_core/common.h"
@@ -173,17 +171,12 @@ void check_word_scanners(Reference reference) {
 // next cannot be read, as either argument: the short paths read texts as
 // whole vectors, which must stay within the pages that hold the text.
 inline void check_texts_at_page_end(Distance distance, Reference reference) {
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(pages, MAP_FAILED);
-  char* end = static_cast<char*>(pages) + page;
-  ASSERT_EQ(mprotect(end, page, PROT_NONE), 0);
+  ref::PageEnd page;
   ref::Random random(29);
   for (std::size_t n = 1; n <= 64; ++n) {
     const std::string a = random.string(n, ref::Alphabet::kAsciiCase);
     const std::string b = random.string(random.below(n) + 1, ref::Alphabet::kAsciiCase);
-    std::copy(a.begin(), a.end(), end - n);
-    const std::string_view guarded(end - n, n);
+    const std::string_view guarded = page.place(a);
     SCOPED_TRACE(a + " / " + b);
     for (const std::optional<bool> ci : {std::optional<bool>(), std::optional<bool>(true)}) {
       const std::size_t want =
@@ -193,7 +186,6 @@ inline void check_texts_at_page_end(Distance distance, Reference reference) {
       EXPECT_EQ(distance(guarded, guarded, nullopt, ci, nullopt).value(), 0u);
     }
   }
-  munmap(pages, 2 * page);
 }
 
 }  // namespace distance_checks

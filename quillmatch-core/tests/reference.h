@@ -10,10 +10,14 @@
 #include <cstring>
 #include <ostream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace ref {
 
@@ -212,6 +216,36 @@ inline const std::vector<char32_t>& symbols(Alphabet alphabet) {
 }
 
 // Seeded generator of random texts and of edited copies of them.
+// A readable page followed by one that cannot be read, for texts that must
+// not be read past their pages: `place` copies a text to end where the
+// readable page ends.
+class PageEnd {
+ public:
+  PageEnd() : size_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+    void* pages =
+        mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) throw std::runtime_error("mmap failed");
+    pages_ = static_cast<char*>(pages);
+    if (mprotect(pages_ + size_, size_, PROT_NONE) != 0) {
+      munmap(pages_, 2 * size_);
+      throw std::runtime_error("mprotect failed");
+    }
+  }
+  PageEnd(const PageEnd&) = delete;
+  PageEnd& operator=(const PageEnd&) = delete;
+  ~PageEnd() { munmap(pages_, 2 * size_); }
+
+  std::string_view place(std::string_view text) {
+    char* start = pages_ + size_ - text.size();
+    std::copy(text.begin(), text.end(), start);
+    return {start, text.size()};
+  }
+
+ private:
+  std::size_t size_;
+  char* pages_;
+};
+
 class Random {
  public:
   explicit Random(std::uint64_t seed) : rng_(seed) {}
