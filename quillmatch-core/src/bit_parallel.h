@@ -104,28 +104,22 @@ template <typename Word>
   return state.score();
 }
 
-// Returns `fast` where this processor has AVX2, POPCNT and BMI, else
-// `plain`; the callers decide once, on first use.
-template <typename Function>
-Function for_this_cpu(Function plain, Function fast) {
+// Tells whether this processor runs the vector scans: AVX2, POPCNT and BMI.
+inline bool has_vector_scans() {
   __builtin_cpu_init();
-  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                    __builtin_cpu_supports("bmi");
-  return avx2 ? fast : plain;
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+         __builtin_cpu_supports("bmi");
 }
 #else
-template <typename Function>
-Function for_this_cpu(Function plain, Function /*fast*/) {
-  return plain;
-}
+inline bool has_vector_scans() { return false; }
 #endif
 
 // Returns the fastest `scan_ascii` this processor runs, for a text no longer
-// than its pattern.
+// than its pattern; decided once, on first use.
 template <typename Word>
 auto ascii_scanner() {
 #if defined(__x86_64__) || defined(__i386__)
-  static const auto chosen = for_this_cpu(scan_ascii<Word>, scan_ascii_avx2<Word>);
+  static const auto chosen = has_vector_scans() ? scan_ascii_avx2<Word> : scan_ascii<Word>;
 #else
   static const auto chosen = scan_ascii<Word>;
 #endif
@@ -194,11 +188,12 @@ template <typename Word>
 }
 #endif
 
-// Returns the fastest `scan_keys` this processor runs.
+// Returns the fastest `scan_keys` this processor runs; decided once, on first
+// use.
 template <typename Word>
 auto key_scanner() {
 #if defined(__x86_64__) || defined(__i386__)
-  static const auto chosen = for_this_cpu(scan_keys<Word, KeyMasks>, scan_keys_avx2<Word>);
+  static const auto chosen = has_vector_scans() ? scan_keys_avx2<Word> : scan_keys<Word, KeyMasks>;
 #else
   static const auto chosen = scan_keys<Word, KeyMasks>;
 #endif

@@ -134,7 +134,7 @@ void check_word_scanners(Reference reference) {
   std::vector<decltype(&scan_ascii<Word>)> ascii_scanners = {scan_ascii<Word>};
   std::vector<decltype(&scan_keys<Word, KeyMasks>)> key_scanners = {scan_keys<Word, KeyMasks>};
 #if defined(__x86_64__) || defined(__i386__)
-  if (for_this_cpu(false, true)) {
+  if (has_vector_scans()) {
     ascii_scanners.push_back(scan_ascii_avx2<Word>);
     key_scanners.push_back(scan_keys_avx2<Word>);
   }
