@@ -9,6 +9,7 @@
 #include <new>        // std::bad_alloc
 #include <stdexcept>  // std::length_error
 #include <type_traits>
+#include <utility>  // std::pair
 
 #include "frame.h"
 #include "frame_internal.h"
@@ -412,6 +413,24 @@ Arguments::Arguments(const FunctionDescription& description, PyObject* args, PyO
 void Arguments::required_text(std::size_t index, OwnedText& out) {
   if (error_) return;
   if (auto error = extract_owned_text(borrowed_slots_[index], out)) fail(index, std::move(*error));
+}
+
+bool two_plain_texts(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedText& str_2) {
+  if (kwargs != nullptr || PyTuple_Size(args) != 2) return false;
+  PyObject* borrowed_1 = PyTuple_GetItem(args, 0);
+  PyObject* borrowed_2 = PyTuple_GetItem(args, 1);
+  if (Py_TYPE(borrowed_1) != &PyUnicode_Type || Py_TYPE(borrowed_2) != &PyUnicode_Type) {
+    return false;
+  }
+  for (auto [borrowed, out] : {std::pair{borrowed_1, &str_1}, std::pair{borrowed_2, &str_2}}) {
+    PyRef bytes(PyUnicode_AsUTF8String(borrowed));
+    if (!bytes) {
+      PyErr_Clear();
+      return false;
+    }
+    out->assign(bytes_view(bytes.get()));
+  }
+  return true;
 }
 
 template <typename Element>

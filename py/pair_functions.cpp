@@ -1,6 +1,8 @@
 // The pair functions: levenshtein_bp, damerau_bp, jaro_winkler_similarity.
 // Each parses, converts in parameter order, calls its core function once with
-// the interpreter lock held, and builds an int or a float.
+// the interpreter lock held, and builds an int or a float. A call with just
+// two `str` by position, the common one, takes `two_plain_texts` and skips
+// the parser: with every option absent, the core cannot fail.
 #include <array>
 
 #include "frame.h"
@@ -27,8 +29,11 @@ using DistanceCore = decltype(&quillmatch_core::levenshtein_bp);
 // The body shared by the two distances, which have the same parameters.
 PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
                               PyObject* args, PyObject* kwargs) {
-  Arguments in(description, args, kwargs);
   OwnedText str_1, str_2;
+  if (two_plain_texts(args, kwargs, str_1, str_2)) {
+    return new_int(core(str_1, str_2, std::nullopt, std::nullopt, std::nullopt).value());
+  }
+  Arguments in(description, args, kwargs);
   in.required_text(0, str_1);
   in.required_text(1, str_2);
   const auto max_len = in.optional(2, extract_uint);
@@ -52,8 +57,13 @@ PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs) {
 }
 
 PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs) {
-  Arguments in(kJaroWinklerSimilarity, args, kwargs);
   OwnedText str_1, str_2;
+  if (two_plain_texts(args, kwargs, str_1, str_2)) {
+    return new_float(quillmatch_core::jaro_winkler(str_1, str_2, std::nullopt, std::nullopt,
+                                                   std::nullopt, std::nullopt)
+                         .value());
+  }
+  Arguments in(kJaroWinklerSimilarity, args, kwargs);
   in.required_text(0, str_1);
   in.required_text(1, str_2);
   const auto p = in.optional(2, extract_real);
