@@ -415,8 +415,23 @@ void Arguments::required_text(std::size_t index, OwnedText& out) {
   if (auto error = extract_owned_text(borrowed_slots_[index], out)) fail(index, std::move(*error));
 }
 
-bool two_plain_texts(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedText& str_2) {
-  if (kwargs != nullptr || PyTuple_Size(args) != 2) return false;
+bool plain_pair_call(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedText& str_2,
+                     std::optional<bool>& case_insensitive) {
+  if (PyTuple_Size(args) != 2) return false;
+  if (kwargs != nullptr) {
+    // The compiler interns the keywords written in a call, so the key is the
+    // very object that `interned` holds.
+    Py_ssize_t position = 0;
+    PyObject* borrowed_key = nullptr;
+    PyObject* borrowed_value = nullptr;
+    if (PyDict_Size(kwargs) != 1 ||
+        PyDict_Next(kwargs, &position, &borrowed_key, &borrowed_value) == 0 ||
+        borrowed_key != interned(Name::kCaseInsensitive) ||
+        Py_TYPE(borrowed_value) != &PyBool_Type) {
+      return false;
+    }
+    case_insensitive = borrowed_value == Py_True;
+  }
   PyObject* borrowed_1 = PyTuple_GetItem(args, 0);
   PyObject* borrowed_2 = PyTuple_GetItem(args, 1);
   if (Py_TYPE(borrowed_1) != &PyUnicode_Type || Py_TYPE(borrowed_2) != &PyUnicode_Type) {

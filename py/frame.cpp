@@ -19,7 +19,7 @@ namespace quillmatch_py {
 namespace {
 
 constexpr const char* kNameTexts[] = {"__name__", "__all__",  "__qualname__", "__module__",
-                                      "add_note", "__bool__", "__get__"};
+                                      "add_note", "__bool__", "__get__",      "case_insensitive"};
 static_assert(std::size(kNameTexts) == static_cast<std::size_t>(Name::kCount));
 
 }  // namespace

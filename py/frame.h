@@ -242,13 +242,16 @@ class Arguments {
   std::optional<PyErr> error_;
 };
 
-// The common pair call, two exact `str` arguments by position and nothing
-// else: writes their owned UTF-8 copies to `str_1` and `str_2` and returns
-// true. Returns false for any other call, and for texts the encoder refuses,
-// with no exception pending: `Arguments` then takes the call from the start
-// and raises what it raises. Spares such calls the parser's slots, notes and
-// option checks, about a hundred instructions of a short pair's call.
-bool two_plain_texts(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedText& str_2);
+// The common pair calls: two exact `str` by position, with no keyword or
+// with just `case_insensitive` as a `bool`. Writes the texts' owned UTF-8
+// copies to `str_1` and `str_2` and the flag, when given, to
+// `case_insensitive`, and returns true. Returns false for any other call,
+// and for texts the encoder refuses, with no exception pending: `Arguments`
+// then takes the call from the start and raises what it raises. Spares such
+// calls the parser's slots, notes and option checks, about a hundred
+// instructions of a short pair's call, and more with the keyword.
+bool plain_pair_call(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedText& str_2,
+                     std::optional<bool>& case_insensitive);
 
 // Results. A null from the interpreter's constructor is an internal fault.
 PyRef new_int(unsigned long long value);

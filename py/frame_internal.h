@@ -17,7 +17,17 @@
 namespace quillmatch_py {
 
 // Attribute names interned once and kept for the process.
-enum class Name { kName, kAll, kQualname, kModule, kAddNote, kBool, kGet, kCount };
+enum class Name {
+  kName,
+  kAll,
+  kQualname,
+  kModule,
+  kAddNote,
+  kBool,
+  kGet,
+  kCaseInsensitive,
+  kCount
+};
 
 // Returns the interned `str` for `name`, made on first use. Borrowed; never
 // released.

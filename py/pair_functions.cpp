@@ -1,8 +1,9 @@
 // The pair functions: levenshtein_bp, damerau_bp, jaro_winkler_similarity.
 // Each parses, converts in parameter order, calls its core function once with
-// the interpreter lock held, and builds an int or a float. A call with just
-// two `str` by position, the common one, takes `two_plain_texts` and skips
-// the parser: with every option absent, the core cannot fail.
+// the interpreter lock held, and builds an int or a float. The common calls,
+// two `str` by position and at most the flag by keyword, take
+// `plain_pair_call` and skip the parser: with no limit and no prefix scale,
+// the core cannot fail.
 #include <array>
 
 #include "frame.h"
@@ -30,8 +31,8 @@ using DistanceCore = decltype(&quillmatch_core::levenshtein_bp);
 PyResult<PyRef> distance_pair(const FunctionDescription& description, DistanceCore core,
                               PyObject* args, PyObject* kwargs) {
   OwnedText str_1, str_2;
-  if (two_plain_texts(args, kwargs, str_1, str_2)) {
-    return new_int(core(str_1, str_2, std::nullopt, std::nullopt, std::nullopt).value());
+  if (std::optional<bool> flag; plain_pair_call(args, kwargs, str_1, str_2, flag)) {
+    return new_int(core(str_1, str_2, std::nullopt, flag, std::nullopt).value());
   }
   Arguments in(description, args, kwargs);
   in.required_text(0, str_1);
@@ -58,10 +59,10 @@ PyResult<PyRef> damerau_bp(PyObject* args, PyObject* kwargs) {
 
 PyResult<PyRef> jaro_winkler_similarity(PyObject* args, PyObject* kwargs) {
   OwnedText str_1, str_2;
-  if (two_plain_texts(args, kwargs, str_1, str_2)) {
-    return new_float(quillmatch_core::jaro_winkler(str_1, str_2, std::nullopt, std::nullopt,
-                                                   std::nullopt, std::nullopt)
-                         .value());
+  if (std::optional<bool> flag; plain_pair_call(args, kwargs, str_1, str_2, flag)) {
+    return new_float(
+        quillmatch_core::jaro_winkler(str_1, str_2, std::nullopt, std::nullopt, flag, std::nullopt)
+            .value());
   }
   Arguments in(kJaroWinklerSimilarity, args, kwargs);
   in.required_text(0, str_1);

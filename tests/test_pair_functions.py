@@ -210,6 +210,10 @@ def check_pair(a, b, case_insensitive):
     assert bits(jaro_winkler_similarity(a, b, **options)) == bits(jw), (a, b)
     assert bits(jaro_winkler_similarity(a, b, p=0.25, **options)) == \
         bits(jaro_winkler_ref(ra, rb, 0.25)), (a, b)
+    if not case_insensitive:  # the flag given as False is no flag
+        off = {"case_insensitive": False}
+        assert (levenshtein_bp(a, b, **off), damerau_bp(a, b, **off),
+                bits(jaro_winkler_similarity(a, b, **off))) == (lev, osa, bits(jw))
     # The cut-off caps without changing anything else.
     for cutoff in {0, lev // 2, max(lev - 1, 0), lev}:
         assert levenshtein_bp(a, b, score_cutoff=cutoff, **options) == min(lev, cutoff + 1)

@@ -111,5 +111,9 @@ def test_str_subclass_keywords_match_by_text():
     assert levenshtein_bp(**{Key("str_1"): "ab", Key("str_2"): "ba"}) == 2
     # Equal keys built at run time are other objects than the interned names.
     assert levenshtein_bp(**{"".join(["str", "_1"]): "ab", "str_" + "2": "ba"}) == 2
+    flag = "".join(["case_", "insensitive"])
+    for function in (levenshtein_bp, damerau_bp):
+        assert function("AB", "ba", **{flag: True}) == function("AB", "ba", case_insensitive=True)
+    assert jaro_winkler_similarity("Ab", "ab", **{Key("case_insensitive"): True}) == 1.0
     with pytest.raises(TypeError, match=re.escape("got an unexpected keyword argument 'zz'")):
         levenshtein_bp("a", "b", **{Key("zz"): 1})
