@@ -103,15 +103,6 @@ template <typename Word>
   for (unsigned char byte : text) state.step(masks.get(byte));
   return state.score();
 }
-
-// Tells whether this processor runs the vector scans: AVX2, POPCNT and BMI.
-inline bool has_vector_scans() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-         __builtin_cpu_supports("bmi");
-}
-#else
-inline bool has_vector_scans() { return false; }
 #endif
 
 // Returns the fastest `scan_ascii` this processor runs, for a text no longer
@@ -150,13 +141,13 @@ Result<std::size_t> short_ascii_distance(std::string_view str_1, std::string_vie
 
 // Runs the one-word scan of `text` against the `m` code points (1 to 64) of
 // `pattern`, not both ASCII. Shortest-form UTF-8 is scanned by character
-// keys, never decoded; otherwise both texts are decoded afresh, malformed
-// sequences as `decode_next` takes them.
-template <typename Word>
+// keys, never decoded, with `Masks` of the pattern's keys; otherwise both
+// texts are decoded afresh, malformed sequences as `decode_next` takes them.
+template <typename Word, typename Masks>
 std::size_t scan_code_point_word(std::string_view pattern, std::size_t m, std::string_view text) {
   std::uint32_t keys[64];
   if (short_keys(pattern, keys) == m) {
-    const KeyMasks masks({keys, m});
+    const Masks masks({keys, m});
     Word state(m);
     if (for_each_key(text, [&](std::uint32_t key) { state.step(masks.get(key)); })) {
       return state.score();
@@ -166,6 +157,29 @@ std::size_t scan_code_point_word(std::string_view pattern, std::size_t m, std::s
   Word state(m);
   scan_code_points(state, masks, text);
   return state.score();
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// `scan_code_point_word` with key masks from vector compares, for processors
+// with AVX2, POPCNT and BMI.
+template <typename Word>
+[[gnu::target("avx2,popcnt,bmi"), gnu::flatten]] std::size_t scan_code_point_word_avx2(
+    std::string_view pattern, std::size_t m, std::string_view text) {
+  return scan_code_point_word<Word, VectorKeyMasks>(pattern, m, text);
+}
+#endif
+
+// Returns the fastest `scan_code_point_word` this processor runs; decided
+// once, on first use.
+template <typename Word>
+auto code_point_word_scanner() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const auto chosen =
+      has_vector_scans() ? scan_code_point_word_avx2<Word> : scan_code_point_word<Word, KeyMasks>;
+#else
+  static const auto chosen = scan_code_point_word<Word, KeyMasks>;
+#endif
+  return chosen;
 }
 
 // Runs the one-word scan of the UTF-8 keys `text` against the 1 to 64 keys
@@ -247,7 +261,7 @@ template <typename Scan>
       return scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
     }
     if (word_m <= 64) {
-      return scan_code_point_word<typename Scan::Word>(word_pattern, word_m, word_text);
+      return code_point_word_scanner<typename Scan::Word>()(word_pattern, word_m, word_text);
     }
     const std::size_t blocks = BlockMasks::block_count(m);
     std::vector<char32_t> pattern;

@@ -16,6 +16,7 @@
 #include "pattern_masks.h"
 #include "prepare.h"
 #include "utf8.h"
+#include "vector_masks.h"
 #include "word_add.h"  // bit_count
 
 namespace quillmatch_core {
@@ -102,8 +103,27 @@ Matching match_ascii(std::string_view s1, std::string_view s2) {
 
 // Both of at most 64 characters given as UTF-8 keys, not both ASCII: the
 // masks in a hash table keyed by character.
-Matching match_keys(std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
+Matching match_keys_hashed(std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
   return match_window(detail::KeyMasks(s2), s1, s2);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// `match_keys_hashed` with the masks from vector compares of s2's keys, for
+// processors with AVX2, POPCNT and BMI: no table to clear and fill.
+[[gnu::target("avx2,popcnt,bmi"), gnu::flatten]] Matching match_keys_avx2(
+    std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
+  return match_window(detail::VectorKeyMasks(s2), s1, s2);
+}
+#endif
+
+// The fastest of the two above that this processor runs; decided once.
+Matching match_keys(std::span<const std::uint32_t> s1, std::span<const std::uint32_t> s2) {
+#if defined(__x86_64__) || defined(__i386__)
+  static const auto chosen = detail::has_vector_scans() ? match_keys_avx2 : match_keys_hashed;
+  return chosen(s1, s2);
+#else
+  return match_keys_hashed(s1, s2);
+#endif
 }
 
 // Any pair with more than 64 characters on a side: for each character of s1,

@@ -1,4 +1,4 @@
-// Pattern masks from AVX2 compares, for the distances' one-word scans on
+// Pattern masks from AVX2 compares, for the pair measures' one-word scans on
 // processors that have AVX2: the mask of a text byte, or of a character's
 // UTF-8 key, is the pattern, held in vectors, compared with it, so no table
 // is cleared, filled or read. ASCII texts are read whole as vectors, but
@@ -182,6 +182,19 @@ class VectorKeyMasks {
   __m256i keys_[8];
 };
 
+// Tells whether this processor runs the vector scans: AVX2, POPCNT and BMI.
+inline bool has_vector_scans() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+         __builtin_cpu_supports("bmi");
+}
+
+}  // namespace quillmatch_core::detail
+
+#else
+
+namespace quillmatch_core::detail {
+inline bool has_vector_scans() { return false; }
 }  // namespace quillmatch_core::detail
 
 #endif  // defined(__x86_64__) || defined(__i386__)

@@ -123,6 +123,19 @@ inline void check_case_insensitive(Distance distance, Reference reference, std::
   }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Checks the key masks from vector compares against the hashed ones, key by
+// key: the pair measures take either, by processor, and so must agree on
+// every key, whether the pattern holds it or not.
+[[gnu::target("avx2")]] inline void check_vector_key_masks(std::span<const std::uint32_t> pattern,
+                                                           std::span<const std::uint32_t> keys) {
+  using namespace quillmatch_core::detail;
+  const KeyMasks hashed(pattern);
+  const VectorKeyMasks vector(pattern);
+  for (const std::uint32_t key : keys) ASSERT_EQ(vector.get(key), hashed.get(key)) << key;
+}
+#endif
+
 // Checks every one-word scanner this processor runs on its own (the vector
 // ones only where the CPU has them): ASCII patterns of each length 1 to 64
 // against texts of 1 byte to the pattern's length, as given and lower-cased,
@@ -162,6 +175,9 @@ void check_word_scanners(Reference reference) {
         for (const auto scan : key_scanners) {
           ASSERT_EQ(scan({keys_a, m}, {keys_b, text.size()}), want);
         }
+#if defined(__x86_64__) || defined(__i386__)
+        if (has_vector_scans()) check_vector_key_masks({keys_a, m}, {keys_b, text.size()});
+#endif
       }
     }
   }
