@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "quillmatch_core/batch_query.h"
-#include "unicode_case.h"  // append_lowercase, lowercase_ascii_byte
+#include "unicode_case.h"  // append_lowercase, kLatin1Lower
 #include "utf8.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -66,19 +66,6 @@ inline constexpr std::array<std::uint8_t, 65> kLaneWidthOf = [] {
     width[n] = static_cast<std::uint8_t>(std::size_t{n > 8} + (n > 16) + (n > 32));
   }
   return width;
-}();
-
-// Latin-1 lower-casing of one code point below 256, as full Unicode
-// lower-casing does it: 'A' to 'Z' and U+00C0 to U+00DE except U+00D7 gain
-// 0x20; every other code point below 256 is its own lower-case form.
-inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
-  std::array<std::uint8_t, 256> lower{};
-  for (unsigned c = 0; c < 256; ++c) {
-    const bool upper = c >= 0xC0 && c <= 0xDE && c != 0xD7;
-    lower[c] = c < 0x80 ? lowercase_ascii_byte(static_cast<unsigned char>(c))
-                        : static_cast<std::uint8_t>(upper ? c + 0x20 : c);
-  }
-  return lower;
 }();
 
 // The query seen as a text of character classes: each distinct code point of

@@ -1,6 +1,7 @@
 // Full Unicode lower-casing over the generated case tables.
 #include "unicode_case.h"
 
+#include <algorithm>  // std::max
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
@@ -16,24 +17,60 @@ namespace {
 constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;
 constexpr char32_t kFinalSigma = 0x03C2;
+// U+3000 to U+A63F: CJK symbols, kana, Hangul compatibility letters, CJK
+// ideographs and Yi, none of which has a lower case of its own (the core
+// tests check every code point against the tables).
+constexpr char32_t kFirstCaselessBlock = 0x3000;
+constexpr char32_t kCaselessBlocks = 0xA640 - 0x3000;
 
-void append_utf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+// Appends to a string through a pointer: the string is made longer in steps
+// and cut to what was written at the end, so that a character costs one
+// test of the room left, not one per byte.
+class Appender {
+ public:
+  // Makes room for `expected` bytes after what `out` holds.
+  Appender(std::string& out, std::size_t expected) : out_(out), at_(out.size()) {
+    out_.resize(at_ + expected);
   }
-}
+  Appender(const Appender&) = delete;
+  Appender& operator=(const Appender&) = delete;
+  ~Appender() { out_.resize(at_); }
+
+  // Returns where to write the next `bytes` bytes, making room for them.
+  char* room(std::size_t bytes) {
+    if (out_.size() - at_ < bytes) out_.resize(std::max(2 * out_.size(), at_ + bytes));
+    return out_.data() + at_;
+  }
+  void advance(std::size_t bytes) { at_ += bytes; }
+
+  // Appends the UTF-8 form of `cp`.
+  void put(char32_t cp) {
+    auto* p = reinterpret_cast<unsigned char*>(room(4));
+    if (cp < 0x80) {
+      p[0] = static_cast<unsigned char>(cp);
+      at_ += 1;
+    } else if (cp < 0x800) {
+      p[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
+      p[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      at_ += 2;
+    } else if (cp < 0x10000) {
+      p[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
+      p[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      p[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      at_ += 3;
+    } else {
+      p[0] = static_cast<unsigned char>(0xF0 | ((cp >> 18) & 0x07));
+      p[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+      p[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      p[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      at_ += 4;
+    }
+  }
+
+ private:
+  std::string& out_;
+  std::size_t at_;  // the end of what was written
+};
 
 // Tells whether the first character that is not case-ignorable, walking
 // backwards from byte offset `end` (exclusive), exists and is cased.
@@ -84,15 +121,14 @@ void lowercase_ascii_at(const unsigned char* p, char* out, std::size_t pos) {
 // Appends the lower-cased ASCII run that starts at `p[pos]` and returns the
 // offset of the first byte after it: a word at a time, then byte by byte.
 std::size_t append_ascii_run(const unsigned char* p, std::size_t pos, std::size_t n,
-                             std::string& out) {
+                             Appender& out) {
   constexpr std::size_t w = sizeof(std::size_t);
   std::size_t end = pos;
   while (end + w <= n && (load_word(p + end) & kHighBits) == 0) end += w;
   while (end < n && p[end] < 0x80) ++end;
-  const std::size_t at = out.size();
-  out.resize(at + (end - pos));
   lowercase_ascii(std::string_view(reinterpret_cast<const char*>(p) + pos, end - pos),
-                  out.data() + at);
+                  out.room(end - pos));
+  out.advance(end - pos);
   return end;
 }
 
@@ -116,10 +152,13 @@ void lowercase_ascii(std::string_view text, char* out) {
   }
 }
 
-void append_lowercase(std::string_view text, std::string& out) {
+void append_lowercase(std::string_view text, std::string& lowered) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  out.reserve(out.size() + n);
+  // Well-formed UTF-8 grows by half at most (U+0130 and two other letters of
+  // two bytes have lower cases of three); malformed bytes may take more
+  // room, which `Appender` makes as it goes.
+  Appender out(lowered, n + n / 2);
   std::size_t pos = 0;
   skip_stray(text, pos);
   while (pos < n) {
@@ -129,19 +168,29 @@ void append_lowercase(std::string_view text, std::string& out) {
     }
     const std::size_t start = pos;
     const char32_t cp = decode_next(text, pos);
+    // Two common cases skip the four dependent reads of the case tables:
+    // Latin-1 letters, and the CJK, kana and Yi blocks, which have no case.
+    if (cp < 0x100) {
+      out.put(kLatin1Lower[cp]);
+      continue;
+    }
+    if (cp - kFirstCaselessBlock < kCaselessBlocks) {
+      out.put(cp);
+      continue;
+    }
     if (cp == kCapitalSigma) {
       // Final_Sigma: a cased character before (case-ignorables skipped) and
       // none after.
       const bool final = cased_before(text, start) && !cased_after(text, pos);
-      append_utf8(final ? kFinalSigma : kSmallSigma, out);
+      out.put(final ? kFinalSigma : kSmallSigma);
       continue;
     }
     const CaseRecord record = case_record(cp);
     if (record.expands()) {
       const char32_t* mapping = kLowerExpansions + record.expansion_offset();
-      for (char32_t i = 0; i < mapping[0]; ++i) append_utf8(mapping[1 + i], out);
+      for (char32_t i = 0; i < mapping[0]; ++i) out.put(mapping[1 + i]);
     } else {
-      append_utf8(static_cast<char32_t>(static_cast<std::int32_t>(cp) + record.delta()), out);
+      out.put(static_cast<char32_t>(static_cast<std::int32_t>(cp) + record.delta()));
     }
   }
 }

@@ -3,6 +3,8 @@
 #ifndef QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
 #define QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,19 @@ void append_lowercase(std::string_view text, std::string& out);
 constexpr unsigned char lowercase_ascii_byte(unsigned char byte) {
   return static_cast<unsigned char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 0x20 : byte);
 }
+
+// Latin-1 lower-casing of one code point below 256, as full Unicode
+// lower-casing does it (the core tests check it against the tables): 'A' to 'Z' and U+00C0 to
+// U+00DE except U+00D7 gain 0x20; every other code point below 256 is its own lower-case form.
+inline constexpr std::array<std::uint8_t, 256> kLatin1Lower = [] {
+  std::array<std::uint8_t, 256> lower{};
+  for (unsigned c = 0; c < 256; ++c) {
+    const bool upper = c >= 0xC0 && c <= 0xDE && c != 0xD7;
+    lower[c] = c < 0x80 ? lowercase_ascii_byte(static_cast<unsigned char>(c))
+                        : static_cast<std::uint8_t>(upper ? c + 0x20 : c);
+  }
+  return lower;
+}();
 
 // Writes the lower-cased form of the ASCII `text` (every byte below 0x80) to
 // `out`, which has room for `text.size()` bytes: eight bytes at a time,
