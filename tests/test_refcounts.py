@@ -106,6 +106,8 @@ def test_batch_and_probe_references(count):
 def pair_calls(a, b, option):
     """(call, expected exception) for success and every failure kind."""
     return [
+        (lambda: levenshtein_bp(a, b), None),  # the parser-free calls
+        (lambda: jaro_winkler_similarity(a, b, case_insensitive=True), None),
         (lambda: levenshtein_bp(a, b, max_len=option), None),
         (lambda: damerau_bp(a, b, score_cutoff=option), None),
         (lambda: jaro_winkler_similarity(a, b, max_len=option), None),
