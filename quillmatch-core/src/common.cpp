@@ -122,9 +122,13 @@ namespace detail {
 
 std::string_view PreparedPair::fold(std::string_view text, std::string& folded,
                                     char (&short_form)[kShortFold]) {
-  if (text.size() <= kShortFold && is_ascii(text)) {
-    lowercase_ascii(text, short_form);
-    return {short_form, text.size()};
+  if (text.size() <= kShortFold) {
+    if (is_ascii(text)) {
+      lowercase_ascii(text, short_form);
+      return {short_form, text.size()};
+    }
+    const std::size_t size = lowercase_into(text, short_form, kShortFold);
+    if (size <= kShortFold) return {short_form, size};
   }
   append_lowercase(text, folded);
   return folded;

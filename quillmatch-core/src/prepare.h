@@ -38,9 +38,10 @@ class PreparedPair {
   bool ascii = false;  // both texts are all bytes below 0x80
 
  private:
-  // Lower-casing an ASCII text of up to this many bytes writes to the
-  // pair's own buffers, not to the heap.
-  static constexpr std::size_t kShortFold = 64;
+  // Lower-casing a text whose lower case takes up to this many bytes (64
+  // characters of three bytes) writes to the pair's own buffers, not to the
+  // heap.
+  static constexpr std::size_t kShortFold = 192;
 
   std::string_view fold(std::string_view text, std::string& folded, char (&short_form)[kShortFold]);
 

@@ -23,53 +23,84 @@ constexpr char32_t kFinalSigma = 0x03C2;
 constexpr char32_t kFirstCaselessBlock = 0x3000;
 constexpr char32_t kCaselessBlocks = 0xA640 - 0x3000;
 
-// Appends to a string through a pointer: the string is made longer in steps
-// and cut to what was written at the end, so that a character costs one
-// test of the room left, not one per byte.
-class Appender {
+// Writes UTF-8 through a pointer into room that `Room` gives: a character
+// costs one test of the room left, not one per byte. `Room::get(bytes)`
+// returns where the next `bytes` bytes go, or null when they do not fit.
+template <typename Room>
+class Writer {
  public:
-  // Makes room for `expected` bytes after what `out` holds.
-  Appender(std::string& out, std::size_t expected) : out_(out), at_(out.size()) {
-    out_.resize(at_ + expected);
-  }
-  Appender(const Appender&) = delete;
-  Appender& operator=(const Appender&) = delete;
-  ~Appender() { out_.resize(at_); }
+  explicit Writer(Room& room) : room_(room) {}
 
-  // Returns where to write the next `bytes` bytes, making room for them.
-  char* room(std::size_t bytes) {
-    if (out_.size() - at_ < bytes) out_.resize(std::max(2 * out_.size(), at_ + bytes));
-    return out_.data() + at_;
-  }
+  // Returns where to write the next `bytes` bytes, or null when they do not
+  // fit; `advance` then counts them.
+  char* room(std::size_t bytes) { return room_.get(at_, bytes); }
   void advance(std::size_t bytes) { at_ += bytes; }
+  std::size_t size() const { return at_; }
 
-  // Appends the UTF-8 form of `cp`.
-  void put(char32_t cp) {
-    auto* p = reinterpret_cast<unsigned char*>(room(4));
-    if (cp < 0x80) {
-      p[0] = static_cast<unsigned char>(cp);
-      at_ += 1;
-    } else if (cp < 0x800) {
-      p[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-      p[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      at_ += 2;
-    } else if (cp < 0x10000) {
-      p[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-      p[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      p[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      at_ += 3;
-    } else {
-      p[0] = static_cast<unsigned char>(0xF0 | ((cp >> 18) & 0x07));
-      p[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-      p[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      p[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-      at_ += 4;
+  // Writes the UTF-8 form of `cp`; returns false when it does not fit.
+  bool put(char32_t cp) {
+    const std::size_t bytes = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    auto* p = reinterpret_cast<unsigned char*>(room(bytes));
+    if (p == nullptr) return false;
+    switch (bytes) {
+      case 1: p[0] = static_cast<unsigned char>(cp); break;
+      case 2:
+        p[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        p[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        break;
+      case 3:
+        p[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        p[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        break;
+      default:
+        p[0] = static_cast<unsigned char>(0xF0 | ((cp >> 18) & 0x07));
+        p[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        p[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
+    at_ += bytes;
+    return true;
   }
 
  private:
+  Room& room_;
+  std::size_t at_ = 0;  // bytes written
+};
+
+// Room after what a string holds, made in steps; the string is cut to what
+// `finish` says was written when the room goes (to what it held before, if
+// it is never said).
+class StringRoom {
+ public:
+  StringRoom(std::string& out, std::size_t expected) : out_(out), start_(out.size()) {
+    out_.resize(start_ + expected);
+  }
+  StringRoom(const StringRoom&) = delete;
+  StringRoom& operator=(const StringRoom&) = delete;
+  ~StringRoom() { out_.resize(start_ + written_); }
+
+  char* get(std::size_t at, std::size_t bytes) {
+    if (out_.size() - start_ - at < bytes) {
+      out_.resize(std::max(2 * out_.size(), start_ + at + bytes));
+    }
+    return out_.data() + start_ + at;
+  }
+  void finish(std::size_t written) { written_ = written; }
+
+ private:
   std::string& out_;
-  std::size_t at_;  // the end of what was written
+  std::size_t start_;
+  std::size_t written_ = 0;
+};
+
+// The fixed room of a caller's buffer.
+struct BufferRoom {
+  char* buffer;
+  std::size_t capacity;
+  char* get(std::size_t at, std::size_t bytes) const {
+    return capacity - at >= bytes ? buffer + at : nullptr;
+  }
 };
 
 // Tells whether the first character that is not case-ignorable, walking
@@ -118,18 +149,67 @@ void lowercase_ascii_at(const unsigned char* p, char* out, std::size_t pos) {
   std::memcpy(out + pos, &word, sizeof word);
 }
 
-// Appends the lower-cased ASCII run that starts at `p[pos]` and returns the
-// offset of the first byte after it: a word at a time, then byte by byte.
-std::size_t append_ascii_run(const unsigned char* p, std::size_t pos, std::size_t n,
-                             Appender& out) {
+// Writes the lower-cased ASCII run that starts at `p[pos]` and returns the
+// offset of the first byte after it (a word at a time, then byte by byte),
+// or 0 when it does not fit.
+template <typename Room>
+std::size_t write_ascii_run(const unsigned char* p, std::size_t pos, std::size_t n,
+                            Writer<Room>& out) {
   constexpr std::size_t w = sizeof(std::size_t);
   std::size_t end = pos;
   while (end + w <= n && (load_word(p + end) & kHighBits) == 0) end += w;
   while (end < n && p[end] < 0x80) ++end;
-  lowercase_ascii(std::string_view(reinterpret_cast<const char*>(p) + pos, end - pos),
-                  out.room(end - pos));
+  char* to = out.room(end - pos);
+  if (to == nullptr) return 0;
+  lowercase_ascii(std::string_view(reinterpret_cast<const char*>(p) + pos, end - pos), to);
   out.advance(end - pos);
   return end;
+}
+
+// Writes the lower-case form of `text` (see `append_lowercase`) to `out`;
+// returns false when it does not fit.
+template <typename Room>
+bool write_lowercase(std::string_view text, Writer<Room>& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t pos = 0;
+  skip_stray(text, pos);
+  while (pos < n) {
+    if (p[pos] < 0x80) {
+      pos = write_ascii_run(p, pos, n, out);
+      if (pos == 0) return false;
+      continue;
+    }
+    const std::size_t start = pos;
+    const char32_t cp = decode_next(text, pos);
+    // Two common cases skip the four dependent reads of the case tables:
+    // Latin-1 letters, and the CJK, kana and Yi blocks, which have no case.
+    if (cp < 0x100) {
+      if (!out.put(kLatin1Lower[cp])) return false;
+      continue;
+    }
+    if (cp - kFirstCaselessBlock < kCaselessBlocks) {
+      if (!out.put(cp)) return false;
+      continue;
+    }
+    if (cp == kCapitalSigma) {
+      // Final_Sigma: a cased character before (case-ignorables skipped) and
+      // none after.
+      const bool final = cased_before(text, start) && !cased_after(text, pos);
+      if (!out.put(final ? kFinalSigma : kSmallSigma)) return false;
+      continue;
+    }
+    const CaseRecord record = case_record(cp);
+    if (record.expands()) {
+      const char32_t* mapping = kLowerExpansions + record.expansion_offset();
+      for (char32_t i = 0; i < mapping[0]; ++i) {
+        if (!out.put(mapping[1 + i])) return false;
+      }
+    } else if (!out.put(static_cast<char32_t>(static_cast<std::int32_t>(cp) + record.delta()))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -152,47 +232,20 @@ void lowercase_ascii(std::string_view text, char* out) {
   }
 }
 
-void append_lowercase(std::string_view text, std::string& lowered) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
+void append_lowercase(std::string_view text, std::string& out) {
   // Well-formed UTF-8 grows by half at most (U+0130 and two other letters of
   // two bytes have lower cases of three); malformed bytes may take more
-  // room, which `Appender` makes as it goes.
-  Appender out(lowered, n + n / 2);
-  std::size_t pos = 0;
-  skip_stray(text, pos);
-  while (pos < n) {
-    if (p[pos] < 0x80) {
-      pos = append_ascii_run(p, pos, n, out);
-      continue;
-    }
-    const std::size_t start = pos;
-    const char32_t cp = decode_next(text, pos);
-    // Two common cases skip the four dependent reads of the case tables:
-    // Latin-1 letters, and the CJK, kana and Yi blocks, which have no case.
-    if (cp < 0x100) {
-      out.put(kLatin1Lower[cp]);
-      continue;
-    }
-    if (cp - kFirstCaselessBlock < kCaselessBlocks) {
-      out.put(cp);
-      continue;
-    }
-    if (cp == kCapitalSigma) {
-      // Final_Sigma: a cased character before (case-ignorables skipped) and
-      // none after.
-      const bool final = cased_before(text, start) && !cased_after(text, pos);
-      out.put(final ? kFinalSigma : kSmallSigma);
-      continue;
-    }
-    const CaseRecord record = case_record(cp);
-    if (record.expands()) {
-      const char32_t* mapping = kLowerExpansions + record.expansion_offset();
-      for (char32_t i = 0; i < mapping[0]; ++i) out.put(mapping[1 + i]);
-    } else {
-      out.put(static_cast<char32_t>(static_cast<std::int32_t>(cp) + record.delta()));
-    }
-  }
+  // room, which the string makes as it goes.
+  StringRoom room(out, text.size() + text.size() / 2);
+  Writer writer(room);
+  write_lowercase(text, writer);
+  room.finish(writer.size());
+}
+
+std::size_t lowercase_into(std::string_view text, char* out, std::size_t capacity) {
+  BufferRoom room{out, capacity};
+  Writer writer(room);
+  return write_lowercase(text, writer) ? writer.size() : capacity + 1;
 }
 
 }  // namespace quillmatch_core::detail

@@ -4,6 +4,7 @@
 #define QUILLMATCH_CORE_SRC_UNICODE_CASE_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ namespace quillmatch_core::detail {
 // case-ignorable characters skipped both ways, and U+03C3 otherwise.
 // ASCII runs are lower-cased a machine word at a time, with no table lookups.
 void append_lowercase(std::string_view text, std::string& out);
+
+// Writes the lower-case form of `text`, as `append_lowercase` makes it, to
+// `out`, which has room for `capacity` bytes, and returns its length; returns
+// `capacity + 1` when it does not fit (what `out` then holds means nothing).
+std::size_t lowercase_into(std::string_view text, char* out, std::size_t capacity);
 
 // Returns the ASCII byte `byte` lower-cased: 'A' to 'Z' gain 0x20, every
 // other byte is left as it is. One comparison and a select.

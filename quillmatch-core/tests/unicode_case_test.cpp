@@ -221,6 +221,33 @@ TEST(UnicodeCaseTest, AppendsToWhatIsThere) {
   EXPECT_EQ(out, "keep\u03C3x");  // the sigma's context is its own text only
 }
 
+// Lower-casing into a fixed buffer, the pair's short form: the same bytes as
+// appending when they fit, at every capacity around their length, and the
+// pair functions' results either way (U+0130 grows from 2 to 3 bytes, so 96
+// of them fill the pair's 192-byte buffer and then some).
+TEST(UnicodeCaseTest, IntoABufferEqualsAppendingOrSaysItDoesNotFit) {
+  for (const std::string& text :
+       {std::string("Stra\u00DFE \u03A3\u0391\u03A3 \u65E5"), std::string(90, 'A'),
+        ref::encode(ref::Text(96, 0x130)), std::string("\xC3\xC9\xE2\x82")}) {
+    std::string want;
+    detail::append_lowercase(text, want);
+    for (std::size_t capacity = 0; capacity <= want.size() + 4; ++capacity) {
+      std::string out(capacity, '?');
+      const std::size_t size = detail::lowercase_into(text, out.data(), capacity);
+      if (capacity < want.size()) {
+        EXPECT_EQ(size, capacity + 1) << capacity;
+      } else {
+        ASSERT_EQ(size, want.size()) << capacity;
+        EXPECT_EQ(out.substr(0, size), want) << capacity;
+      }
+    }
+  }
+  const std::string capitals = ref::encode(ref::Text(96, 0x130));
+  const std::string lower = ref::encode(ref::Text(96, 'i'));
+  EXPECT_EQ(levenshtein_bp(capitals, lower, std::nullopt, true, std::nullopt).value(), 96u);
+  EXPECT_EQ(damerau_bp(capitals, capitals, std::nullopt, true, std::nullopt).value(), 0u);
+}
+
 // The word-at-a-time ASCII path, every length around its 4- and 8-byte
 // loads, against one byte at a time, with every ASCII byte in every place.
 TEST(UnicodeCaseTest, AsciiWordsEqualBytes) {
