@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "affixes.h"
 #include "diagonal_blocks.h"
 #include "pattern_masks.h"
 #include "prepare.h"
@@ -58,9 +59,10 @@ std::size_t checked_distance(std::size_t m, std::size_t n, std::optional<std::si
 }
 
 // Runs the one-word scan of the ASCII `text` against the ASCII `pattern` (1 to
-// 64 bytes), both lower-cased first when `fold`. Patterns of up to 16 bytes
-// index a table of 16-bit masks, whose 256 bytes are cleared whole faster
-// than the wider table's entries one by one.
+// 64 bytes, no shorter than `text`), both lower-cased first when `fold`, on
+// what their common prefix and suffix leave. Patterns of up to 16 bytes index
+// a table of 16-bit masks, whose 256 bytes are cleared whole faster than the
+// wider table's entries one by one.
 template <typename Word>
 std::size_t scan_ascii(std::string_view pattern, std::string_view text, bool fold) {
   char folded_pattern[ShortAsciiPair::kMaxBytes];
@@ -71,6 +73,10 @@ std::size_t scan_ascii(std::string_view pattern, std::string_view text, bool fol
     pattern = {folded_pattern, pattern.size()};
     text = {folded_text, text.size()};
   }
+  const Affixes cut = common_affixes(std::span(pattern), std::span(text));
+  pattern = pattern.substr(cut.prefix, cut.rest(pattern.size()));
+  text = text.substr(cut.prefix, cut.rest(text.size()));
+  if (pattern.empty() || text.empty()) return pattern.size() + text.size();
   if (pattern.size() <= 16) {
     return scan_bytes<Word>(pattern.size(), NarrowAsciiMasks(pattern), text);
   }
@@ -78,29 +84,43 @@ std::size_t scan_ascii(std::string_view pattern, std::string_view text, bool fol
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// `scan_ascii` for processors with AVX2, POPCNT and BMI, for a `text` no
-// longer than `pattern`: the masks come from vector compares, with no table
-// to clear and fill (and no loop over the pattern, whose exit is hard to
-// predict), and the final column's bit counts are one instruction each.
+// `scan_ascii` for processors with AVX2, POPCNT and BMI: the masks come from
+// vector compares, with no table to clear and fill (and no loop over the
+// pattern, whose exit is hard to predict), and so do the common prefix and
+// suffix; the final column's bit counts are one instruction each. Bit i of a
+// text byte's mask is pattern position i of the whole pattern, shifted down
+// by the prefix to what is left.
 template <typename Word>
 [[gnu::target("avx2,popcnt,bmi"), gnu::flatten]] std::size_t scan_ascii_avx2(
     std::string_view pattern, std::string_view text, bool fold) {
-  Word state(pattern.size());
-  if (pattern.size() <= 16) {
+  const std::size_t m = pattern.size();
+  const std::size_t n = text.size();
+  if (m <= 16) {
+    const __m256i p = short_ascii_bytes(pattern, fold, true);
+    const __m256i t = short_ascii_bytes(text, fold, false);
+    const Affixes cut = short_affixes(p, m, t, n);
+    if (cut.rest(n) == 0) return cut.rest(m);
     std::uint16_t masks[16];
-    short_position_masks(pattern, text, fold, masks);
-    for (std::size_t i = 0; i < text.size(); ++i) state.step(masks[i]);
+    short_position_masks(p, t, masks);
+    Word state(cut.rest(m));
+    for (std::size_t i = cut.prefix; i < n - cut.suffix; ++i) state.step(masks[i] >> cut.prefix);
     return state.score();
   }
-  const VectorAsciiMasks masks(pattern, fold);
+  const AsciiBytes p(pattern, fold);
+  const AsciiBytes t(text, fold);
+  const Affixes cut = ascii_affixes(p, m, t, n);
+  if (cut.rest(n) == 0) return cut.rest(m);
+  const VectorAsciiMasks masks(p, m);
   alignas(32) char folded[64];
   if (fold) {
-    const AsciiBytes text_bytes(text, true);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(folded), text_bytes.low);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(folded + 32), text_bytes.high);
-    text = {folded, text.size()};
+    _mm256_store_si256(reinterpret_cast<__m256i*>(folded), t.low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(folded + 32), t.high);
+    text = {folded, n};
   }
-  for (unsigned char byte : text) state.step(masks.get(byte));
+  Word state(cut.rest(m));
+  for (std::size_t i = cut.prefix; i < n - cut.suffix; ++i) {
+    state.step(masks.get(static_cast<unsigned char>(text[i])) >> cut.prefix);
+  }
   return state.score();
 }
 #endif
@@ -183,9 +203,14 @@ auto code_point_word_scanner() {
 }
 
 // Runs the one-word scan of the UTF-8 keys `text` against the 1 to 64 keys
-// of `pattern`.
+// of `pattern` (no fewer than `text`), on what their common prefix and suffix
+// leave.
 template <typename Word, typename Masks>
 std::size_t scan_keys(std::span<const std::uint32_t> pattern, std::span<const std::uint32_t> text) {
+  const Affixes cut = common_affixes(pattern, text);
+  pattern = pattern.subspan(cut.prefix, cut.rest(pattern.size()));
+  text = text.subspan(cut.prefix, cut.rest(text.size()));
+  if (text.empty()) return pattern.size();
   const Masks masks(pattern);
   Word state(pattern.size());
   for (const std::uint32_t key : text) state.step(masks.get(key));
@@ -246,16 +271,26 @@ template <typename Scan>
   if (auto error = pair.prepare(str_1, str_2, case_insensitive.value_or(false), max_len)) {
     return *error;
   }
-  const std::size_t m = pair.len_1;
-  const std::size_t n = pair.len_2;
-  return checked_distance(m, n, score_cutoff, [&] {
+  return checked_distance(pair.len_1, pair.len_2, score_cutoff, [&] {
+    // What the common prefix and suffix leave, and its length in characters.
+    const Affixes cut = common_char_affixes(pair.text_1, pair.text_2);
+    const std::string_view text_1 = pair.text_1.substr(cut.prefix, cut.rest(pair.text_1.size()));
+    const std::string_view text_2 = pair.text_2.substr(cut.prefix, cut.rest(pair.text_2.size()));
+    const auto chars = [&](std::string_view text) {
+      return pair.ascii ? text.size() : count_chars(text);
+    };
+    const std::size_t cut_chars = chars(pair.text_1.substr(0, cut.prefix)) +
+                                  chars(pair.text_1.substr(pair.text_1.size() - cut.suffix));
+    const std::size_t m = pair.len_1 - cut_chars;
+    const std::size_t n = pair.len_2 - cut_chars;
+    if (m == 0 || n == 0) return m + n;
     // Both distances are symmetric, so where one text fits a word it may be
     // the pattern: the longer one when both fit (fewer steps), else the
     // shorter. The limit, the pre-check and the empty inputs keep parameter
     // order.
     const bool swap = n <= 64 && (m > 64 || n > m);
-    const std::string_view word_pattern = swap ? pair.text_2 : pair.text_1;
-    const std::string_view word_text = swap ? pair.text_1 : pair.text_2;
+    const std::string_view word_pattern = swap ? text_2 : text_1;
+    const std::string_view word_text = swap ? text_1 : text_2;
     const std::size_t word_m = swap ? n : m;
     if (pair.ascii && word_m <= 64) {
       return scan_bytes<typename Scan::Word>(word_m, ByteMasks(word_pattern, word_text), word_text);
@@ -265,13 +300,13 @@ template <typename Scan>
     }
     const std::size_t blocks = BlockMasks::block_count(m);
     std::vector<char32_t> pattern;
-    decode_all(pair.text_1, m, pattern);
+    decode_all(text_1, m, pattern);
     const BlockMasks masks(pattern, blocks);
     if (const DiagonalKernel kernel = diagonal_kernel<Scan>(blocks)) {
-      return kernel(masks, m, pair.text_2, pair.ascii);
+      return kernel(masks, m, text_2, pair.ascii);
     }
     typename Scan::Blocks state(m, blocks);
-    scan_code_points(state, masks, pair.text_2);
+    scan_code_points(state, masks, text_2);
     return state.score();
   });
 }

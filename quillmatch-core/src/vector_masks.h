@@ -10,12 +10,15 @@
 
 #include <immintrin.h>
 
+#include <algorithm>  // std::min
+#include <bit>        // std::countl_one, std::countr_one
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy
 #include <span>
 #include <string_view>
 
+#include "affixes.h"
 #include "utf8.h"  // within_page
 
 namespace quillmatch_core::detail {
@@ -80,15 +83,12 @@ __attribute__((target("avx2"))) inline __m256i pad_after(__m256i v, std::size_t 
 }
 
 // Writes to `out[i]` the mask of text byte i against the pattern, for an
-// ASCII pattern and text of 1 to 16 bytes each, both lower-cased when
-// `fold`: two positions per compare.
-__attribute__((target("avx2"))) inline void short_position_masks(std::string_view pattern,
-                                                                 std::string_view text, bool fold,
+// ASCII pattern and text of 1 to 16 bytes each, read by `short_ascii_bytes`
+// (the pattern padded): two positions per compare. The bytes are repeated in
+// both halves, and step k broadcasts text byte 2k to the low half and byte
+// 2k + 1 to the high.
+__attribute__((target("avx2"))) inline void short_position_masks(__m256i p, __m256i t,
                                                                  std::uint16_t out[16]) {
-  // The pattern's bytes repeated in both halves; the text's too, of which
-  // step k broadcasts byte 2k to the low half and byte 2k + 1 to the high.
-  const __m256i p = short_ascii_bytes(pattern, fold, true);
-  const __m256i t = short_ascii_bytes(text, fold, false);
   __m256i index = _mm256_setr_epi64x(0, 0, 0x0101010101010101, 0x0101010101010101);
   const __m256i two = _mm256_set1_epi8(2);
 #pragma GCC unroll 8
@@ -98,6 +98,29 @@ __attribute__((target("avx2"))) inline void short_position_masks(std::string_vie
     std::memcpy(out + 2 * k, &both, sizeof both);
     index = _mm256_add_epi8(index, two);
   }
+}
+
+// Returns the common prefix and suffix of an ASCII pattern and text of 1 to
+// 16 bytes each, `p` and `t` as `short_position_masks` reads them.
+__attribute__((target("avx2"))) inline Affixes short_affixes(__m256i p, std::size_t m, __m256i t,
+                                                             std::size_t n) {
+  const __m128i pattern = _mm256_castsi256_si128(p);
+  const __m128i text = _mm256_castsi256_si128(t);
+  const std::size_t shorter = std::min(m, n);
+  Affixes affixes;
+  const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(pattern, text)));
+  affixes.prefix = std::min<std::size_t>(std::countr_one(same), shorter);
+  // Both reversed, byte k from byte size - 1 - k: the indices past the start
+  // are negative, which gives zero bytes.
+  const __m128i down = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i pattern_back =
+      _mm_shuffle_epi8(pattern, _mm_sub_epi8(_mm_set1_epi8(static_cast<char>(m - 1)), down));
+  const __m128i text_back =
+      _mm_shuffle_epi8(text, _mm_sub_epi8(_mm_set1_epi8(static_cast<char>(n - 1)), down));
+  const auto same_back =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(pattern_back, text_back)));
+  affixes.suffix = std::min<std::size_t>(std::countr_one(same_back), shorter - affixes.prefix);
+  return affixes;
 }
 
 // The 1 to 64 bytes of an ASCII text in two vectors, lower-cased when
@@ -126,14 +149,56 @@ struct AsciiBytes {
   __m256i high;  // bytes 32 to 63
 };
 
+// Returns a bit per byte of `x` and `y`, set where they are equal.
+__attribute__((target("avx2"))) inline std::uint32_t equal_bytes(__m256i x, __m256i y) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+}
+
+// Returns the common prefix and suffix of two ASCII texts of `m` and `n`
+// bytes (1 to 64), zero past their ends. The suffix compares the texts
+// placed so that both end at byte 63 of a read, after 64 zero bytes.
+__attribute__((target("avx2"))) inline Affixes ascii_affixes(const AsciiBytes& a, std::size_t m,
+                                                             const AsciiBytes& b, std::size_t n) {
+  const std::size_t shorter = std::min(m, n);
+  Affixes affixes;
+  const std::uint64_t same_start =
+      (std::uint64_t{equal_bytes(a.high, b.high)} << 32) | equal_bytes(a.low, b.low);
+  affixes.prefix = std::min<std::size_t>(std::countr_one(same_start), shorter);
+  alignas(32) char placed_a[128];
+  alignas(32) char placed_b[128];
+  const __m256i zero = _mm256_setzero_si256();
+  auto* at_a = reinterpret_cast<__m256i*>(placed_a);
+  auto* at_b = reinterpret_cast<__m256i*>(placed_b);
+  _mm256_store_si256(at_a, zero);
+  _mm256_store_si256(at_a + 1, zero);
+  _mm256_store_si256(at_a + 2, a.low);
+  _mm256_store_si256(at_a + 3, a.high);
+  _mm256_store_si256(at_b, zero);
+  _mm256_store_si256(at_b + 1, zero);
+  _mm256_store_si256(at_b + 2, b.low);
+  _mm256_store_si256(at_b + 3, b.high);
+  const auto* end_a = reinterpret_cast<const __m256i*>(placed_a + m);
+  const auto* end_b = reinterpret_cast<const __m256i*>(placed_b + n);
+  const std::uint64_t same_end =
+      (std::uint64_t{equal_bytes(_mm256_loadu_si256(end_a + 1), _mm256_loadu_si256(end_b + 1))}
+       << 32) |
+      equal_bytes(_mm256_loadu_si256(end_a), _mm256_loadu_si256(end_b));
+  affixes.suffix = std::min<std::size_t>(std::countl_one(same_end), shorter - affixes.prefix);
+  return affixes;
+}
+
 // Masks of an ASCII pattern of 1 to 64 bytes, each found by comparing the
 // pattern with the byte asked for.
 class VectorAsciiMasks {
  public:
   __attribute__((target("avx2"))) VectorAsciiMasks(std::string_view pattern, bool fold)
-      : pattern_(pattern, fold) {
-    pattern_.low = pad_after(pattern_.low, pattern.size());
-    pattern_.high = pad_after(pattern_.high, pattern.size(), 32);
+      : VectorAsciiMasks(AsciiBytes(pattern, fold), pattern.size()) {}
+
+  // Masks of the `m` bytes of `pattern`.
+  __attribute__((target("avx2"))) VectorAsciiMasks(const AsciiBytes& pattern, std::size_t m)
+      : pattern_(pattern) {
+    pattern_.low = pad_after(pattern_.low, m);
+    pattern_.high = pad_after(pattern_.high, m, 32);
   }
 
   __attribute__((target("avx2"))) std::uint64_t get(unsigned char byte) const {

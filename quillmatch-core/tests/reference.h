@@ -315,11 +315,13 @@ inline std::vector<std::pair<std::string, std::string>> distance_corpus(std::uin
         pattern,                                 // equal
         random.edit(pattern, 1, alphabet),
         random.edit(pattern, 1 + random.below(8), alphabet),
-        random.edit(pattern, 3, alphabet, 0, 64),       // first block
-        random.edit(pattern, 3, alphabet, last_block),  // last block
-        random.edit(pattern, 4, alphabet, 60, 68),      // across 64
-        random.edit(pattern, 4, alphabet, 124, 132),    // across 128
-        random.edit(pattern, m / 2 + 1, alphabet),      // far apart
+        random.edit(pattern, 3, alphabet, 0, 64),        // first block
+        random.edit(pattern, 3, alphabet, last_block),   // last block
+        random.edit(pattern, 4, alphabet, 60, 68),       // across 64
+        random.edit(pattern, 4, alphabet, 124, 132),     // across 128
+        random.edit(pattern, m / 2 + 1, alphabet),       // far apart
+        Text(pattern.begin(), pattern.begin() + m / 2),  // its start
+        Text(pattern.end() - m / 3, pattern.end()),      // its end
     };
     Text longer = pattern;
     for (int k = 0; k < 3; ++k) longer = random.edit(longer, m + 2, alphabet);
