@@ -6,6 +6,7 @@
 #include <cstring>  // std::memcpy
 #include <initializer_list>
 #include <iterator>   // std::size
+#include <memory>     // std::uninitialized_move, std::destroy
 #include <new>        // std::bad_alloc
 #include <stdexcept>  // std::length_error
 #include <type_traits>
@@ -326,50 +327,68 @@ PyResult<double> extract_real(PyObject* object) {
 
 PyBackedStr::PyBackedStr(PyRef bytes) : bytes_(std::move(bytes)), view_(bytes_view(bytes_.get())) {}
 
-std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates) {
-  std::vector<std::string_view> views;
-  views.reserve(candidates.size());
-  for (const PyBackedStr& candidate : candidates) views.push_back(candidate.view());
-  return views;
+CandidateTexts::~CandidateTexts() {
+  std::destroy(texts_, end_);
+  ::operator delete(texts_);
+}
+
+void CandidateTexts::reserve(std::size_t capacity) {
+  if (capacity <= this->capacity()) return;
+  constexpr std::size_t kSlot = sizeof(PyBackedStr) + sizeof(std::string_view);
+  static_assert(sizeof(PyBackedStr) % alignof(std::string_view) == 0);
+  if (capacity > PTRDIFF_MAX / kSlot) throw std::length_error("CandidateTexts::reserve");
+  auto* texts = static_cast<PyBackedStr*>(::operator new(capacity* kSlot));
+  end_ = std::uninitialized_move(texts_, end_, texts);
+  std::destroy(texts_, texts_ + (end_ - texts));
+  ::operator delete(texts_);
+  texts_ = texts;
+  room_end_ = texts + capacity;
+}
+
+std::span<const std::string_view> CandidateTexts::plain_views() {
+  auto* views = reinterpret_cast<std::string_view*>(room_end_);
+  const std::size_t count = size();
+  for (std::size_t k = 0; k < count; ++k) new (views + k) std::string_view(texts_[k].view());
+  return {views, count};
 }
 
 namespace {
 
-// Reserves room for `hint` elements when the hint is usable. A reported
-// length is not trusted: one too large to reserve is ignored.
-template <typename Element>
-void reserve_hint(std::vector<Element>& elements, Py_ssize_t hint) {
+// Reserves room for `hint` texts when the hint is usable. A reported length
+// is not trusted: one too large to reserve is ignored.
+template <typename Texts>
+void reserve_hint(Texts& texts, Py_ssize_t hint) {
   if (hint < 0) {
     PyErr_Clear();
     return;
   }
   try {
-    elements.reserve(static_cast<std::size_t>(hint));
+    texts.reserve(static_cast<std::size_t>(hint));
   } catch (const std::length_error&) {
   } catch (const std::bad_alloc&) {
   }
 }
 
-// Appends the UTF-8 form of `item` to `elements`, or gives the error that
-// prevented it. Each element is built in place from its bytes object.
-template <typename Element>
-[[gnu::always_inline]] inline std::optional<PyErr> append_text(PyObject* item,
-                                                               std::vector<Element>& elements) {
+// Appends the UTF-8 form of `item` to `texts`, or gives the error that
+// prevented it: a view of its bytes object to `CandidateTexts`, an owned
+// copy to a vector of strings.
+template <typename Texts>
+[[gnu::always_inline]] inline std::optional<PyErr> append_text(PyObject* item, Texts& texts) {
   PyRef bytes;
   if (auto error = utf8_bytes(item, bytes)) return error;
-  if constexpr (std::is_same_v<Element, PyBackedStr>) {
-    elements.emplace_back(std::move(bytes));
+  if constexpr (std::is_same_v<Texts, CandidateTexts>) {
+    texts.emplace_back(std::move(bytes));
   } else {
-    elements.emplace_back(bytes_view(bytes.get()));
+    texts.emplace_back(bytes_view(bytes.get()));
   }
   return std::nullopt;
 }
 
-template <typename Element>
-PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
+template <typename Texts>
+PyResult<Texts> extract_sequence(PyObject* object) {
   if (is_str(object)) return PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (PySequence_Check(object) == 0) return PyErr::cast_error(object, "Sequence");
-  std::vector<Element> elements;
+  Texts texts;
   const bool list = Py_TYPE(object) == &PyList_Type;
   if (list || Py_TYPE(object) == &PyTuple_Type) {
     // An exact list or tuple is read by index, the elements its iterator
@@ -377,28 +396,28 @@ PyResult<std::vector<Element>> extract_sequence(PyObject* object) {
     // items stay in place: nothing below runs Python code (encoding a `str`
     // allocates only its bytes object) until a failure ends the loop.
     const Py_ssize_t size = list ? PyList_Size(object) : PyTuple_Size(object);
-    reserve_hint(elements, size);
+    reserve_hint(texts, size);
     for (Py_ssize_t i = 0; i < size; ++i) {
       PyObject* borrowed = list ? PyList_GetItem(object, i) : PyTuple_GetItem(object, i);
-      if (auto error = append_text(borrowed, elements)) return std::move(*error);
+      if (auto error = append_text(borrowed, texts)) return std::move(*error);
     }
-    return elements;
+    return texts;
   }
-  reserve_hint(elements, PyObject_Size(object));
+  reserve_hint(texts, PyObject_Size(object));
   PyRef iterator(PyObject_GetIter(object));
   if (!iterator) return PyErr::fetch();
   while (PyRef item = PyRef(PyIter_Next(iterator.get()))) {
-    if (auto error = append_text(item.get(), elements)) return std::move(*error);
+    if (auto error = append_text(item.get(), texts)) return std::move(*error);
   }
   if (PyErr_Occurred() != nullptr) return PyErr::fetch();
-  return elements;
+  return texts;
 }
 // `extract_sequence` with the argument note for `name` on failure.
-template <typename Element>
-PyResult<std::vector<Element>> extract_argument(PyObject* object, const char* name) {
-  auto elements = extract_sequence<Element>(object);
-  if (!elements.ok()) return argument_extraction_error(name, std::move(elements.error()));
-  return elements;
+template <typename Texts>
+PyResult<Texts> extract_argument(PyObject* object, const char* name) {
+  auto texts = extract_sequence<Texts>(object);
+  if (!texts.ok()) return argument_extraction_error(name, std::move(texts.error()));
+  return texts;
 }
 
 }  // namespace
@@ -448,15 +467,15 @@ bool plain_pair_call(PyObject* args, PyObject* kwargs, OwnedText& str_1, OwnedTe
   return true;
 }
 
-template <typename Element>
-std::vector<Element> Arguments::sequence(std::size_t index) {
+template <typename Texts>
+Texts Arguments::sequence(std::size_t index) {
   if (error_) return {};
-  auto result = extract_argument<Element>(borrowed_slots_[index], description_.parameters[index]);
+  auto result = extract_argument<Texts>(borrowed_slots_[index], description_.parameters[index]);
   if (result.ok()) return std::move(result.value());
   error_.emplace(std::move(result.error()));
   return {};
 }
-template std::vector<PyBackedStr> Arguments::sequence(std::size_t);
+template CandidateTexts Arguments::sequence(std::size_t);
 template std::vector<std::string> Arguments::sequence(std::size_t);
 
 void Arguments::fail(std::size_t index, PyErr error) {

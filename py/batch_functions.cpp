@@ -28,9 +28,9 @@ constexpr FunctionDescription kJaroWinklerBatch{"jaro_winkler_batch", kSimilarit
 
 // Releases the bytes references behind the views, before the result list is
 // built. Must run with the lock held.
-void release_texts(PyBackedStr& query, std::vector<PyBackedStr>& candidates) {
+void release_texts(PyBackedStr& query, CandidateTexts& candidates) {
   query = PyBackedStr();
-  candidates = std::vector<PyBackedStr>();
+  candidates = CandidateTexts();
 }
 
 using DistanceBatchCore = decltype(&quillmatch_core::levenshtein_batch);
@@ -40,7 +40,7 @@ PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceB
                                PyObject* args, PyObject* kwargs) {
   Arguments in(description, args, kwargs);
   PyBackedStr query = in.required(0, extract_text_view);
-  std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(1);
+  CandidateTexts candidates = in.sequence<CandidateTexts>(1);
   const auto case_insensitive = in.optional(2, extract_flag);
   if (in.failed()) return in.take_error();
 
@@ -49,7 +49,7 @@ PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceB
     // The bytes objects behind the views stay referenced by `query` and
     // `candidates` until the lock is back.
     const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
-    distances = core(query.view(), plain_views(candidates), case_insensitive);
+    distances = core(query.view(), candidates.plain_views(), case_insensitive);
   }
   release_texts(query, candidates);
   return new_int_list(distances);
@@ -68,7 +68,7 @@ PyResult<PyRef> damerau_batch(PyObject* args, PyObject* kwargs) {
 PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs) {
   Arguments in(kJaroWinklerBatch, args, kwargs);
   PyBackedStr query = in.required(0, extract_text_view);
-  std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(1);
+  CandidateTexts candidates = in.sequence<CandidateTexts>(1);
   const auto p = in.optional(2, extract_real);
   const auto case_insensitive = in.optional(3, extract_flag);
   if (in.failed()) return in.take_error();
@@ -77,7 +77,7 @@ PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs) {
   {
     // As in distance_batch: the views' owners outlive the unlocked stretch.
     const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
-    similarities.emplace(quillmatch_core::jaro_winkler_batch(query.view(), plain_views(candidates),
+    similarities.emplace(quillmatch_core::jaro_winkler_batch(query.view(), candidates.plain_views(),
                                                              p, case_insensitive));
   }
   release_texts(query, candidates);

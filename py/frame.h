@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>  // placement new
 #include <optional>
 #include <span>
 #include <string>
@@ -137,10 +138,53 @@ class PyBackedStr {
   std::string_view view_;
 };
 
-// Returns the plain views (pointer, byte length) that a batch hands to the
-// core, one per candidate. Touches no Python object, so it may run without
-// the lock.
-std::vector<std::string_view> plain_views(const std::vector<PyBackedStr>& candidates);
+// The candidates of a batch as `PyBackedStr`, in order, followed by room for
+// the plain views (pointer, byte length) that the batch hands to the core:
+// one heap block, not two vectors. glibc gives the free top of its heap back
+// to the system once it exceeds twice the largest block recently freed, and a
+// batch's pages are then faulted in afresh on every call. In one block, the
+// texts and views are more than half of all a batch allocates (with the
+// result vector and the list), so repeated batches reuse the same pages.
+// Must be destroyed with the lock held.
+class CandidateTexts {
+ public:
+  CandidateTexts() = default;
+  CandidateTexts(CandidateTexts&& other) noexcept
+      : texts_(std::exchange(other.texts_, nullptr)),
+        end_(std::exchange(other.end_, nullptr)),
+        room_end_(std::exchange(other.room_end_, nullptr)) {}
+  CandidateTexts& operator=(CandidateTexts&& other) noexcept {
+    CandidateTexts old(std::move(*this));
+    std::swap(texts_, other.texts_);
+    std::swap(end_, other.end_);
+    std::swap(room_end_, other.room_end_);
+    return *this;
+  }
+  ~CandidateTexts();
+
+  // Makes room for `capacity` candidates; throws as `std::vector::reserve`.
+  void reserve(std::size_t capacity);
+  // Appends the candidate whose UTF-8 form is `bytes`.
+  void emplace_back(PyRef bytes) {
+    if (end_ == room_end_) reserve(capacity() < 8 ? 16 : 2 * capacity());
+    new (end_) PyBackedStr(std::move(bytes));
+    ++end_;
+  }
+  std::size_t size() const { return static_cast<std::size_t>(end_ - texts_); }
+
+  // Writes and returns the plain views, one per candidate; valid while this
+  // object lives unchanged. Touches no Python object, so it may run without
+  // the lock.
+  std::span<const std::string_view> plain_views();
+
+ private:
+  std::size_t capacity() const { return static_cast<std::size_t>(room_end_ - texts_); }
+
+  // The block starts with room for `capacity()` texts; the views follow.
+  PyBackedStr* texts_ = nullptr;
+  PyBackedStr* end_ = nullptr;
+  PyBackedStr* room_end_ = nullptr;
+};
 
 // An owned UTF-8 copy of a text argument. Texts of up to `kInlineBytes`
 // bytes live in the object itself, longer ones in one heap block, so a pair
@@ -217,11 +261,11 @@ class Arguments {
   }
 
   // A required sequence of `str` (never a `str` itself), taken in element by
-  // element as `PyBackedStr` views or owned `std::string` copies; the
-  // sequence's length is only a reservation hint. Defined in arguments.cpp
-  // for those two element types.
-  template <typename Element>
-  std::vector<Element> sequence(std::size_t index);
+  // element as `CandidateTexts` views or as a vector of owned `std::string`
+  // copies; the sequence's length is only a reservation hint. Defined in
+  // arguments.cpp for those two.
+  template <typename Texts>
+  Texts sequence(std::size_t index);
 
   bool failed() const { return error_.has_value(); }
   PyErr take_error() { return std::move(*error_); }

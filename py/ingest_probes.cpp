@@ -19,29 +19,27 @@ constexpr FunctionDescription kIngestBorrowAndDeref{"_ingest_borrow_and_deref", 
 
 PyResult<PyRef> ingest_owned(PyObject* args, PyObject* kwargs) {
   Arguments in(kIngestOwned, args, kwargs);
-  const std::vector<std::string> candidates = in.sequence<std::string>(0);
+  const std::vector<std::string> candidates = in.sequence<std::vector<std::string>>(0);
   if (in.failed()) return in.take_error();
   return new_int(candidates.size());
 }
 
 PyResult<PyRef> ingest_borrow(PyObject* args, PyObject* kwargs) {
   Arguments in(kIngestBorrow, args, kwargs);
-  const std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(0);
+  CandidateTexts candidates = in.sequence<CandidateTexts>(0);
   if (in.failed()) return in.take_error();
   return new_int(candidates.size());
 }
 
 PyResult<PyRef> ingest_borrow_and_deref(PyObject* args, PyObject* kwargs) {
   Arguments in(kIngestBorrowAndDeref, args, kwargs);
-  const std::vector<PyBackedStr> candidates = in.sequence<PyBackedStr>(0);
+  CandidateTexts candidates = in.sequence<CandidateTexts>(0);
   if (in.failed()) return in.take_error();
 
   // The same plain views a batch call hands to the core; the sum wraps like
   // the machine word it is.
   std::size_t total = 0;
-  if (!candidates.empty()) {
-    for (std::string_view view : plain_views(candidates)) total += view.size();
-  }
+  for (std::string_view view : candidates.plain_views()) total += view.size();
   return new_int(total);
 }
 

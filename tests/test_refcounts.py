@@ -18,13 +18,14 @@ THRESHOLD = 10_000
 
 
 class RaisingAtEnd:
-    """A sequence over `items` whose iteration raises after the last one."""
+    """A sequence over `items` whose iteration raises after the last one. Its
+    length says 1, so the intake outgrows its reservation on the way."""
 
     def __init__(self, items):
         self.items = items
 
     def __len__(self):
-        return len(self.items)
+        return 1
 
     def __getitem__(self, index):
         if index == len(self.items):
