@@ -18,7 +18,7 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>  // the continuation-byte test of short_keys
+#include <emmintrin.h>  // the whole-text checks of short_keys
 #endif
 
 namespace quillmatch_core::detail {
@@ -275,14 +275,17 @@ inline bool within_page(const char* p, std::size_t span) {
 }
 
 #if defined(__SSE2__)
-// `short_keys` of a text of at most 64 bytes. Its characters start at the
-// bytes that are not continuation bytes, found for the whole text in one
-// vector pass, so that a character's key does not wait for the length of the
-// one before it (a load and a shift per character in `for_each_key`). Each
-// character's continuation bytes are checked as there, and the characters'
-// lengths must add up to the text's: then they tile it exactly as the walk
-// from character to character does, and the bytes read past the end, which
-// no character of the text may reach, decide nothing.
+// `short_keys` of a text of at most 64 bytes, checked for the whole text at
+// once rather than character by character. The walk accepts exactly the
+// texts in which every byte from 0xC0 starts a character of 2 (0xC2 to 0xDF),
+// 3 (from 0xE0) or 4 (from 0xF0) bytes whose other bytes are continuation
+// bytes, every continuation byte belongs to such a character, no byte is
+// 0xC0, 0xC1 or from 0xF8, and no character is a longer form (0xE0 before
+// 0x80 to 0x9F, 0xF0 before 0x80 to 0x8F). Bit masks of the text say that in
+// a few vector compares: the positions that the leads from 0xC0, 0xE0 and
+// 0xF0 need to be continuation bytes (one, two and three places on) must be
+// just the continuation bytes. Then each character's key is the four bytes at
+// its lead, cut to the length that the lead says.
 inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&out)[64]) {
   const std::size_t n = text.size();
   if (n == 0) return 0;
@@ -293,24 +296,56 @@ inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&
     std::memcpy(copy, p, n);
     p = copy;
   }
-  std::uint64_t leads = 0;
-  for (std::size_t k = 0; k < 4; ++k) {
+  // As signed bytes: continuation bytes are -128 to -65, 0xC0 is -64, 0xE0
+  // -32, 0xF0 -16 and 0xF8 -8.
+  const auto signed_at_least = [](__m128i v, int byte) {
+    return _mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(byte - 1)));
+  };
+  const auto bits = [](__m128i v) {
+    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))};
+  };
+  // Masks of the bytes from 0x80, and of the signed bytes from -64, -32, -16
+  // and -8, which take in the ASCII bytes too until masked with the first.
+  std::uint64_t high = 0, continuation = 0, two = 0, three = 0, four = 0, eight = 0, invalid = 0;
+  for (std::size_t k = 0; k < (n + 15) / 16; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    // 0x80 to 0xBF, as signed bytes -128 to -65: the continuation bytes.
-    const int continuation = _mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
-    leads |= std::uint64_t{static_cast<std::uint16_t>(~continuation)} << (16 * k);
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
+    const __m128i longer_form =
+        _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0))),
+                                   _mm_cmplt_epi8(next, _mm_set1_epi8(static_cast<char>(0xA0)))),
+                     _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xF0))),
+                                   _mm_cmplt_epi8(next, _mm_set1_epi8(static_cast<char>(0x90)))));
+    const __m128i c0_c1 = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFE))),
+                                         _mm_set1_epi8(static_cast<char>(0xC0)));
+    const int shift = static_cast<int>(16 * k);
+    high |= bits(v) << shift;
+    continuation |= bits(_mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0)))) << shift;
+    two |= bits(signed_at_least(v, -64)) << shift;
+    three |= bits(signed_at_least(v, -32)) << shift;
+    four |= bits(signed_at_least(v, -16)) << shift;
+    eight |= bits(signed_at_least(v, -8)) << shift;
+    invalid |= bits(_mm_or_si128(c0_c1, longer_form)) << shift;
   }
-  if (n < 64) leads &= (std::uint64_t{1} << n) - 1;
+  const std::uint64_t in_text = n < 64 ? (std::uint64_t{1} << n) - 1 : ~std::uint64_t{0};
+  high &= in_text;
+  continuation &= in_text;
+  two &= high;
+  three &= high;
+  four &= high;
+  invalid = (invalid & in_text) | (eight & high);
+  // Needed continuation bytes past byte 63 are past the end too.
+  const std::uint64_t needed = (two << 1) | (three << 2) | (four << 3);
+  const std::uint64_t past_63 = (two >> 63) | (three >> 62) | (four >> 61);
+  if ((invalid | past_63 | (needed ^ continuation)) != 0) return 65;
   std::size_t count = 0;
-  std::size_t length = 0;
-  std::uint32_t bad = 0;
-  for (; leads != 0; leads &= leads - 1) {
-    std::size_t end = static_cast<std::size_t>(std::countr_zero(leads));
-    const std::size_t start = end;
-    out[count++] = next_key(p + start, end, bad);
-    length += end - start;
+  for (std::uint64_t leads = ~continuation & in_text; leads != 0; leads &= leads - 1) {
+    std::uint32_t word;
+    std::memcpy(&word, p + std::countr_zero(leads), sizeof word);
+    // The length less one from the lead's top four bits, as in `next_key`.
+    const unsigned tail = (0xE5000000u >> ((word & 0xF0) >> 3)) & 3;
+    out[count++] = word & (~std::uint32_t{0} >> (24 - 8 * tail));
   }
-  return bad == 0 && length == n ? count : 65;
+  return count;
 }
 #endif
 
