@@ -334,10 +334,10 @@ CandidateTexts::~CandidateTexts() {
 
 void CandidateTexts::reserve(std::size_t capacity) {
   if (capacity <= this->capacity()) return;
-  constexpr std::size_t kSlot = sizeof(PyBackedStr) + sizeof(std::string_view);
   static_assert(sizeof(PyBackedStr) % alignof(std::string_view) == 0);
-  if (capacity > PTRDIFF_MAX / kSlot) throw std::length_error("CandidateTexts::reserve");
-  auto* texts = static_cast<PyBackedStr*>(::operator new(capacity* kSlot));
+  if (capacity > PTRDIFF_MAX / kSlotBytes) throw std::length_error("CandidateTexts::reserve");
+  const std::size_t slot = views_inside(capacity) ? kSlotBytes : sizeof(PyBackedStr);
+  auto* texts = static_cast<PyBackedStr*>(::operator new(capacity* slot));
   end_ = std::uninitialized_move(texts_, end_, texts);
   std::destroy(texts_, texts_ + (end_ - texts));
   ::operator delete(texts_);
@@ -346,8 +346,14 @@ void CandidateTexts::reserve(std::size_t capacity) {
 }
 
 std::span<const std::string_view> CandidateTexts::plain_views() {
-  auto* views = reinterpret_cast<std::string_view*>(room_end_);
   const std::size_t count = size();
+  std::string_view* views = nullptr;
+  if (views_inside(capacity())) {
+    views = reinterpret_cast<std::string_view*>(room_end_);
+  } else {
+    own_views_ = std::make_unique_for_overwrite<std::string_view[]>(count);
+    views = own_views_.get();
+  }
   for (std::size_t k = 0; k < count; ++k) new (views + k) std::string_view(texts_[k].view());
   return {views, count};
 }

@@ -144,20 +144,26 @@ class PyBackedStr {
 // to the system once it exceeds twice the largest block recently freed, and a
 // batch's pages are then faulted in afresh on every call. In one block, the
 // texts and views are more than half of all a batch allocates (with the
-// result vector and the list), so repeated batches reuse the same pages.
-// Must be destroyed with the lock held.
+// result vector and the list), so repeated batches reuse the same pages. A
+// block of `kSharedBlockLimit` bytes or more, which glibc maps afresh on
+// every call whatever came before, holds the texts alone, and the views get
+// a block of their own. Must be destroyed with the lock held.
 class CandidateTexts {
  public:
+  static constexpr std::size_t kSharedBlockLimit = std::size_t{32} << 20;
+
   CandidateTexts() = default;
   CandidateTexts(CandidateTexts&& other) noexcept
       : texts_(std::exchange(other.texts_, nullptr)),
         end_(std::exchange(other.end_, nullptr)),
-        room_end_(std::exchange(other.room_end_, nullptr)) {}
+        room_end_(std::exchange(other.room_end_, nullptr)),
+        own_views_(std::move(other.own_views_)) {}
   CandidateTexts& operator=(CandidateTexts&& other) noexcept {
     CandidateTexts old(std::move(*this));
     std::swap(texts_, other.texts_);
     std::swap(end_, other.end_);
     std::swap(room_end_, other.room_end_);
+    std::swap(own_views_, other.own_views_);
     return *this;
   }
   ~CandidateTexts();
@@ -178,12 +184,19 @@ class CandidateTexts {
   std::span<const std::string_view> plain_views();
 
  private:
-  std::size_t capacity() const { return static_cast<std::size_t>(room_end_ - texts_); }
+  static constexpr std::size_t kSlotBytes = sizeof(PyBackedStr) + sizeof(std::string_view);
 
-  // The block starts with room for `capacity()` texts; the views follow.
+  std::size_t capacity() const { return static_cast<std::size_t>(room_end_ - texts_); }
+  // Whether the block of `capacity` texts has room for their views after them.
+  static bool views_inside(std::size_t capacity) {
+    return capacity < kSharedBlockLimit / kSlotBytes;
+  }
+
+  // The block starts with room for `capacity()` texts.
   PyBackedStr* texts_ = nullptr;
   PyBackedStr* end_ = nullptr;
   PyBackedStr* room_end_ = nullptr;
+  std::unique_ptr<std::string_view[]> own_views_;  // when the block holds no views
 };
 
 // An owned UTF-8 copy of a text argument. Texts of up to `kInlineBytes`
