@@ -20,6 +20,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>  // the whole-text checks of short_keys
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>  // the keys of short texts in vector lanes
+#endif
 
 namespace quillmatch_core::detail {
 
@@ -274,6 +277,67 @@ inline bool within_page(const char* p, std::size_t span) {
   return kReadsPastEnd && (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - span;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// For each set of the lanes 0 to 7, those lanes in order, then zeros: the
+// permutation that packs the lanes of a vector that hold a key.
+struct alignas(32) PackedLanes {
+  std::uint32_t lane[8];
+};
+inline constexpr auto kPackedLanes = [] {
+  std::array<PackedLanes, 256> table{};
+  for (unsigned set = 0; set < 256; ++set) {
+    unsigned k = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((set >> lane) & 1) table[set].lane[k++] = lane;
+    }
+  }
+  return table;
+}();
+
+// Writes the keys of the characters that start at the bits of `leads` (below
+// `n`, at most 64) of a text `p` that may be read to byte 80, checked
+// already, and returns their number: eight positions at a time, each
+// position's four bytes cut to its lead's length in a vector lane, the lanes
+// of leads packed to the front.
+__attribute__((target("avx2,popcnt"))) inline std::size_t keys_at_leads_avx2(
+    const unsigned char* p, std::size_t n, std::uint64_t leads, std::uint32_t (&out)[64]) {
+  // Lane k of a step takes bytes k to k + 3 of the 16 read.
+  const __m256i window = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6,
+                                          7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+  alignas(32) std::uint32_t keys[64 + 8];
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < n; at += 8) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m256i words = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(bytes), window);
+    // The length less one from the lead's top four bits, as in `next_key`.
+    const __m256i shift = _mm256_srli_epi32(_mm256_and_si256(words, _mm256_set1_epi32(0xF0)), 3);
+    const __m256i tail =
+        _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(0xE5000000u)), shift),
+                         _mm256_set1_epi32(3));
+    const __m256i keep = _mm256_srlv_epi32(
+        _mm256_set1_epi32(-1), _mm256_sub_epi32(_mm256_set1_epi32(24), _mm256_slli_epi32(tail, 3)));
+    const auto set = static_cast<unsigned>((leads >> at) & 0xFF);
+    const __m256i order =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackedLanes[set].lane));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + count),
+                        _mm256_permutevar8x32_epi32(_mm256_and_si256(words, keep), order));
+    count += static_cast<std::size_t>(std::popcount(set));
+  }
+  std::memcpy(out, keys, count * sizeof keys[0]);
+  return count;
+}
+#endif
+
+// Tells whether this processor runs `keys_at_leads_avx2`; decided once.
+inline bool has_lane_keys() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return yes;
+#else
+  return false;
+#endif
+}
+
 #if defined(__SSE2__)
 // `short_keys` of a text of at most 64 bytes, checked for the whole text at
 // once rather than character by character. The walk accepts exactly the
@@ -286,7 +350,8 @@ inline bool within_page(const char* p, std::size_t span) {
 // 0xF0 need to be continuation bytes (one, two and three places on) must be
 // just the continuation bytes. Then each character's key is the four bytes at
 // its lead, cut to the length that the lead says.
-inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&out)[64]) {
+inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&out)[64],
+                                         bool lanes = has_lane_keys()) {
   const std::size_t n = text.size();
   if (n == 0) return 0;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -337,6 +402,9 @@ inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&
   const std::uint64_t needed = (two << 1) | (three << 2) | (four << 3);
   const std::uint64_t past_63 = (two >> 63) | (three >> 62) | (four >> 61);
   if ((invalid | past_63 | (needed ^ continuation)) != 0) return 65;
+#if defined(__x86_64__) || defined(__i386__)
+  if (lanes) return keys_at_leads_avx2(p, n, ~continuation & in_text, out);
+#endif
   std::size_t count = 0;
   for (std::uint64_t leads = ~continuation & in_text; leads != 0; leads &= leads - 1) {
     std::uint32_t word;

@@ -260,6 +260,14 @@ TEST(Utf8Test, ShortKeysMatchCharacterWalk) {
         if (want_count <= 64) {
           ASSERT_TRUE(std::equal(want, want + want_count, got));
         }
+#if defined(__SSE2__)
+        // The keys one character at a time, where the processor would take
+        // them in vector lanes.
+        ASSERT_EQ(detail::short_keys_from_leads(view, got, false), want_count);
+        if (want_count <= 64) {
+          ASSERT_TRUE(std::equal(want, want + want_count, got));
+        }
+#endif
       }
     }
   }
