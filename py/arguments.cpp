@@ -337,11 +337,12 @@ void CandidateTexts::reserve(std::size_t capacity) {
   static_assert(sizeof(PyBackedStr) % alignof(std::string_view) == 0);
   if (capacity > PTRDIFF_MAX / kSlotBytes) throw std::length_error("CandidateTexts::reserve");
   const std::size_t slot = views_inside(capacity) ? kSlotBytes : sizeof(PyBackedStr);
-  auto* texts = static_cast<PyBackedStr*>(::operator new(capacity* slot));
-  end_ = std::uninitialized_move(texts_, end_, texts);
-  std::destroy(texts_, texts_ + (end_ - texts));
+  auto* texts = static_cast<PyBackedStr*>(::operator new(slot* capacity));
+  PyBackedStr* const end = std::uninitialized_move(texts_, end_, texts);
+  std::destroy(texts_, end_);
   ::operator delete(texts_);
   texts_ = texts;
+  end_ = end;
   room_end_ = texts + capacity;
 }
 

@@ -204,6 +204,18 @@ inline constexpr std::array<KeyShape, 32> kKeyShapes = [] {
   return shapes;
 }();
 
+// The constant that holds, as two bits at twice each value of a lead byte's
+// top four bits, its character's length less one (0 to 0xB: one byte, 0xC
+// and 0xD: two, 0xE: three, 0xF: four).
+inline constexpr std::uint32_t kTailsByLeadNibble = 0xE5000000u;
+
+// Returns the length less one of the character whose lead byte is the low
+// byte of `word`, by its top four bits. Where the key table accepts the
+// lead byte the two agree.
+inline unsigned lead_tail(std::uint32_t word) {
+  return (kTailsByLeadNibble >> ((word & 0xF0) >> 3)) & 3;
+}
+
 // Returns the key of the character at `p` (four readable bytes) and adds
 // its length to `pos`; sets bits of `bad` unless the character is in
 // shortest form with all its continuation bytes.
@@ -214,12 +226,9 @@ inline std::uint32_t next_key(const unsigned char* p, std::size_t& pos, std::uin
   const KeyShape& shape = kKeyShapes[(word & 0xFF) >> 3];
   bad |= (word & shape.tail_mask) ^ shape.tail_bits;
   bad |= static_cast<std::uint32_t>(((word | ~shape.keep) & shape.wide) == 0);
-  // The length from the lead byte's top four bits, as two bits each of one
-  // constant (0 to 0xB: one byte, 0xC and 0xD: two, 0xE: three, 0xF: four),
-  // not from the table: the next character's position then waits for one
-  // load, not two, and no branch. Where the table accepts the lead byte the
-  // two agree.
-  pos += 1 + ((0xE5000000u >> ((word & 0xF0) >> 3)) & 3);
+  // The length from `lead_tail`, not from the table: the next character's
+  // position then waits for one load, not two, and no branch.
+  pos += 1 + lead_tail(word);
   return word & shape.keep;
 }
 
@@ -309,11 +318,11 @@ __attribute__((target("avx2,popcnt"))) inline std::size_t keys_at_leads_avx2(
   for (std::size_t at = 0; at < n; at += 8) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
     const __m256i words = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(bytes), window);
-    // The length less one from the lead's top four bits, as in `next_key`.
+    // `lead_tail` of every lane.
     const __m256i shift = _mm256_srli_epi32(_mm256_and_si256(words, _mm256_set1_epi32(0xF0)), 3);
-    const __m256i tail =
-        _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(0xE5000000u)), shift),
-                         _mm256_set1_epi32(3));
+    const __m256i tail = _mm256_and_si256(
+        _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kTailsByLeadNibble)), shift),
+        _mm256_set1_epi32(3));
     const __m256i keep = _mm256_srlv_epi32(
         _mm256_set1_epi32(-1), _mm256_sub_epi32(_mm256_set1_epi32(24), _mm256_slli_epi32(tail, 3)));
     const auto set = static_cast<unsigned>((leads >> at) & 0xFF);
@@ -328,14 +337,22 @@ __attribute__((target("avx2,popcnt"))) inline std::size_t keys_at_leads_avx2(
 }
 #endif
 
-// Tells whether this processor runs `keys_at_leads_avx2`; decided once.
-inline bool has_lane_keys() {
+// Tells whether this processor runs the vector scans (here and in
+// vector_masks.h): AVX2, POPCNT and BMI.
+inline bool has_vector_scans() {
 #if defined(__x86_64__) || defined(__i386__)
-  static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-  return yes;
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+         __builtin_cpu_supports("bmi");
 #else
   return false;
 #endif
+}
+
+// `has_vector_scans`, asked once: `short_keys` asks on every call.
+inline bool has_lane_keys() {
+  static const bool yes = has_vector_scans();
+  return yes;
 }
 
 #if defined(__SSE2__)
@@ -409,9 +426,7 @@ inline std::size_t short_keys_from_leads(std::string_view text, std::uint32_t (&
   for (std::uint64_t leads = ~continuation & in_text; leads != 0; leads &= leads - 1) {
     std::uint32_t word;
     std::memcpy(&word, p + std::countr_zero(leads), sizeof word);
-    // The length less one from the lead's top four bits, as in `next_key`.
-    const unsigned tail = (0xE5000000u >> ((word & 0xF0) >> 3)) & 3;
-    out[count++] = word & (~std::uint32_t{0} >> (24 - 8 * tail));
+    out[count++] = word & (~std::uint32_t{0} >> (24 - 8 * lead_tail(word)));
   }
   return count;
 }

@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "affixes.h"
-#include "utf8.h"  // within_page
+#include "utf8.h"  // within_page, has_vector_scans
 
 namespace quillmatch_core::detail {
 
@@ -247,20 +247,11 @@ class VectorKeyMasks {
   __m256i keys_[8];
 };
 
-// Tells whether this processor runs the vector scans: AVX2, POPCNT and BMI.
-inline bool has_vector_scans() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-         __builtin_cpu_supports("bmi");
-}
-
 }  // namespace quillmatch_core::detail
 
 #else
 
-namespace quillmatch_core::detail {
-inline bool has_vector_scans() { return false; }
-}  // namespace quillmatch_core::detail
+#include "utf8.h"  // has_vector_scans, false here
 
 #endif  // defined(__x86_64__) || defined(__i386__)
 
