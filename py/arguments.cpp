@@ -1,12 +1,13 @@
 // The arguments of a call: the parser that fills the slots from the
 // positional tuple and the keyword dict, the conversion of each kind of
 // argument, and the intake of a sequence of candidate texts.
-#include <climits>  // ULLONG_MAX
-#include <cstdint>  // SIZE_MAX
-#include <cstring>  // std::memcpy
+#include <algorithm>  // std::max
+#include <climits>    // ULLONG_MAX
+#include <cstdint>    // SIZE_MAX
+#include <cstring>    // std::memcpy
 #include <initializer_list>
 #include <iterator>   // std::size
-#include <memory>     // std::uninitialized_move, std::destroy
+#include <memory>     // std::make_unique_for_overwrite
 #include <new>        // std::bad_alloc
 #include <stdexcept>  // std::length_error
 #include <type_traits>
@@ -327,36 +328,58 @@ PyResult<double> extract_real(PyObject* object) {
 
 PyBackedStr::PyBackedStr(PyRef bytes) : bytes_(std::move(bytes)), view_(bytes_view(bytes_.get())) {}
 
-CandidateTexts::~CandidateTexts() {
-  std::destroy(texts_, end_);
-  ::operator delete(texts_);
+void CandidateTexts::reserve(std::size_t count) {
+  if (count <= view_capacity_) return;
+  constexpr std::size_t kSlotBytes = sizeof(std::string_view) + kGuessedBytes;
+  if (count > PTRDIFF_MAX / kSlotBytes) throw std::length_error("CandidateTexts::reserve");
+  reallocate(count, std::max(text_capacity_, count * kGuessedBytes));
 }
 
-void CandidateTexts::reserve(std::size_t capacity) {
-  if (capacity <= this->capacity()) return;
-  static_assert(sizeof(PyBackedStr) % alignof(std::string_view) == 0);
-  if (capacity > PTRDIFF_MAX / kSlotBytes) throw std::length_error("CandidateTexts::reserve");
-  const std::size_t slot = views_inside(capacity) ? kSlotBytes : sizeof(PyBackedStr);
-  auto* texts = static_cast<PyBackedStr*>(::operator new(slot* capacity));
-  PyBackedStr* const end = std::uninitialized_move(texts_, end_, texts);
-  std::destroy(texts_, end_);
-  ::operator delete(texts_);
-  texts_ = texts;
-  end_ = end;
-  room_end_ = texts + capacity;
-}
-
-std::span<const std::string_view> CandidateTexts::plain_views() {
-  const std::size_t count = size();
-  std::string_view* views = nullptr;
-  if (views_inside(capacity())) {
-    views = reinterpret_cast<std::string_view*>(room_end_);
-  } else {
-    own_views_ = std::make_unique_for_overwrite<std::string_view[]>(count);
-    views = own_views_.get();
+void CandidateTexts::grow(std::size_t bytes) {
+  const std::size_t view_capacity =
+      count_ < view_capacity_ ? view_capacity_ : std::max<std::size_t>(16, 2 * view_capacity_);
+  if (view_capacity > PTRDIFF_MAX / sizeof(std::string_view)) {
+    throw std::length_error("CandidateTexts::grow");
   }
-  for (std::size_t k = 0; k < count; ++k) new (views + k) std::string_view(texts_[k].view());
-  return {views, count};
+  // The most text a block can hold next to the views.
+  const std::size_t limit = PTRDIFF_MAX - view_capacity * sizeof(std::string_view);
+  std::size_t text_capacity = text_capacity_;
+  if (text_capacity - text_size_ < bytes) {
+    const std::size_t needed = text_size_ + bytes;
+    if (needed < bytes || needed > limit) throw std::length_error("CandidateTexts::grow");
+    text_capacity = std::max(std::min(2 * text_capacity, limit), needed);
+    // Once a few hundred texts are in, room for as many as the views can
+    // take at their average length, and a quarter more, so that a batch of
+    // long texts moves once; at most eight times the doubled room.
+    if (count_ >= 256) {
+      const std::size_t average = needed / count_ + 1;
+      const std::size_t most = text_capacity > limit / 8 ? limit : 8 * text_capacity;
+      if (average <= most / view_capacity) {
+        const std::size_t projected = average * view_capacity;
+        text_capacity = std::max(text_capacity, std::min(most, projected + projected / 4));
+      }
+    }
+  }
+  reallocate(view_capacity, text_capacity);
+}
+
+void CandidateTexts::reallocate(std::size_t view_capacity, std::size_t text_capacity) {
+  if (view_capacity > (PTRDIFF_MAX - text_capacity) / sizeof(std::string_view)) {
+    throw std::length_error("CandidateTexts::reallocate");
+  }
+  auto block = std::make_unique_for_overwrite<char[]>(view_capacity * sizeof(std::string_view) +
+                                                      text_capacity);
+  auto* views = reinterpret_cast<std::string_view*>(block.get());
+  char* text = block.get() + view_capacity * sizeof(std::string_view);
+  if (text_size_ != 0) std::memcpy(text, text_slots(), text_size_);
+  const char* old_text = text_slots();
+  const std::string_view* old_views = view_slots();
+  for (std::size_t k = 0; k < count_; ++k) {
+    new (views + k) std::string_view(text + (old_views[k].data() - old_text), old_views[k].size());
+  }
+  block_ = std::move(block);
+  view_capacity_ = view_capacity;
+  text_capacity_ = text_capacity;
 }
 
 namespace {
@@ -377,13 +400,16 @@ void reserve_hint(Texts& texts, Py_ssize_t hint) {
 }
 
 // Appends the UTF-8 form of `item` to `texts`, or gives the error that
-// prevented it: a view of its bytes object to `CandidateTexts`, an owned
+// prevented it: a copy to `CandidateTexts` (its bytes object is released
+// here), a view of its bytes object to a vector of `PyBackedStr`, an owned
 // copy to a vector of strings.
 template <typename Texts>
 [[gnu::always_inline]] inline std::optional<PyErr> append_text(PyObject* item, Texts& texts) {
   PyRef bytes;
   if (auto error = utf8_bytes(item, bytes)) return error;
   if constexpr (std::is_same_v<Texts, CandidateTexts>) {
+    texts.append(bytes_view(bytes.get()));
+  } else if constexpr (std::is_same_v<Texts, std::vector<PyBackedStr>>) {
     texts.emplace_back(std::move(bytes));
   } else {
     texts.emplace_back(bytes_view(bytes.get()));
@@ -483,6 +509,7 @@ Texts Arguments::sequence(std::size_t index) {
   return {};
 }
 template CandidateTexts Arguments::sequence(std::size_t);
+template std::vector<PyBackedStr> Arguments::sequence(std::size_t);
 template std::vector<std::string> Arguments::sequence(std::size_t);
 
 void Arguments::fail(std::size_t index, PyErr error) {

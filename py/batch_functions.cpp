@@ -1,7 +1,8 @@
 // The batch functions: levenshtein_batch, damerau_batch, jaro_winkler_batch.
-// Each takes the query and the candidates in as views of the interpreter's
-// UTF-8 bytes, runs one core batch call (without the interpreter lock from
-// kLockReleaseThreshold candidates on) and builds a list.
+// Each takes the query in as a view of the interpreter's UTF-8 bytes and the
+// candidates as copies of theirs, runs one core batch call (without the
+// interpreter lock from kLockReleaseThreshold candidates on) and builds a
+// list.
 #include <array>
 
 #include "frame.h"
@@ -26,13 +27,6 @@ constexpr FunctionDescription kLevenshteinBatch{"levenshtein_batch", kDistancePa
 constexpr FunctionDescription kDamerauBatch{"damerau_batch", kDistanceParameters, 2};
 constexpr FunctionDescription kJaroWinklerBatch{"jaro_winkler_batch", kSimilarityParameters, 2};
 
-// Releases the bytes references behind the views, before the result list is
-// built. Must run with the lock held.
-void release_texts(PyBackedStr& query, CandidateTexts& candidates) {
-  query = PyBackedStr();
-  candidates = CandidateTexts();
-}
-
 using DistanceBatchCore = decltype(&quillmatch_core::levenshtein_batch);
 
 // The body shared by the two distances, which have the same parameters.
@@ -46,12 +40,11 @@ PyResult<PyRef> distance_batch(const FunctionDescription& description, DistanceB
 
   std::vector<std::size_t> distances;
   {
-    // The bytes objects behind the views stay referenced by `query` and
-    // `candidates` until the lock is back.
+    // The query's bytes object stays referenced until the lock is back; the
+    // candidates' texts are this call's own.
     const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
-    distances = core(query.view(), candidates.plain_views(), case_insensitive);
+    distances = core(query.view(), candidates.views(), case_insensitive);
   }
-  release_texts(query, candidates);
   return new_int_list(distances);
 }
 
@@ -75,12 +68,11 @@ PyResult<PyRef> jaro_winkler_batch(PyObject* args, PyObject* kwargs) {
 
   std::optional<quillmatch_core::Result<std::vector<double>>> similarities;
   {
-    // As in distance_batch: the views' owners outlive the unlocked stretch.
+    // As in distance_batch: the texts outlive the unlocked stretch.
     const UnlockedScope unlocked(candidates.size() >= kLockReleaseThreshold);
-    similarities.emplace(quillmatch_core::jaro_winkler_batch(query.view(), candidates.plain_views(),
-                                                             p, case_insensitive));
+    similarities.emplace(
+        quillmatch_core::jaro_winkler_batch(query.view(), candidates.views(), p, case_insensitive));
   }
-  release_texts(query, candidates);
   if (!similarities->ok()) return value_error_from_match_error(similarities->error());
   return new_float_list(similarities->value());
 }

@@ -11,6 +11,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstring>  // std::memcpy
 #include <memory>
 #include <new>  // placement new
 #include <optional>
@@ -138,65 +139,70 @@ class PyBackedStr {
   std::string_view view_;
 };
 
-// The candidates of a batch as `PyBackedStr`, in order, followed by room for
-// the plain views (pointer, byte length) that the batch hands to the core:
-// one heap block, not two vectors. glibc gives the free top of its heap back
-// to the system once it exceeds twice the largest block recently freed, and a
-// batch's pages are then faulted in afresh on every call. In one block, the
-// texts and views are more than half of all a batch allocates (with the
-// result vector and the list), so repeated batches reuse the same pages. A
-// block of `kSharedBlockLimit` bytes or more, which glibc maps afresh on
-// every call whatever came before, holds the texts alone, and the views get
-// a block of their own. Must be destroyed with the lock held.
+// The candidates of a batch: the UTF-8 bytes of each, copied out of the
+// `bytes` object the interpreter encodes it to, which is released at once,
+// and a plain view (pointer, byte length) of every copy, in candidate order.
+//
+// Copies, not views of the `bytes` objects: a batch that kept every
+// candidate's object until the core was done held tens of thousands of small
+// objects at once, and freeing them all emptied the interpreter's allocator
+// arenas, which it hands back to the system; the next batch then faulted
+// megabytes of pages in afresh, about 10 ns per candidate of a 100,000-word
+// list. Released one by one, the objects reuse the same few blocks, and the
+// copies cost less than the faults.
+//
+// The views and, after them, the copies share one heap block. glibc gives
+// the free top of its heap back to the system once it exceeds twice the
+// largest block recently freed; the block is most of what a batch allocates
+// (with the result vector and the list), so repeated batches reuse the same
+// pages. Holds no Python object: it may be read and freed without the lock.
 class CandidateTexts {
  public:
-  static constexpr std::size_t kSharedBlockLimit = std::size_t{32} << 20;
-
   CandidateTexts() = default;
-  CandidateTexts(CandidateTexts&& other) noexcept
-      : texts_(std::exchange(other.texts_, nullptr)),
-        end_(std::exchange(other.end_, nullptr)),
-        room_end_(std::exchange(other.room_end_, nullptr)),
-        own_views_(std::move(other.own_views_)) {}
+  CandidateTexts(CandidateTexts&& other) noexcept { *this = std::move(other); }
   CandidateTexts& operator=(CandidateTexts&& other) noexcept {
-    CandidateTexts old(std::move(*this));
-    std::swap(texts_, other.texts_);
-    std::swap(end_, other.end_);
-    std::swap(room_end_, other.room_end_);
-    std::swap(own_views_, other.own_views_);
+    block_ = std::move(other.block_);
+    count_ = std::exchange(other.count_, 0);
+    view_capacity_ = std::exchange(other.view_capacity_, 0);
+    text_size_ = std::exchange(other.text_size_, 0);
+    text_capacity_ = std::exchange(other.text_capacity_, 0);
     return *this;
   }
-  ~CandidateTexts();
 
-  // Makes room for `capacity` candidates; throws as `std::vector::reserve`.
-  void reserve(std::size_t capacity);
-  // Appends the candidate whose UTF-8 form is `bytes`.
-  void emplace_back(PyRef bytes) {
-    if (end_ == room_end_) reserve(capacity() < 8 ? 16 : 2 * capacity());
-    new (end_) PyBackedStr(std::move(bytes));
-    ++end_;
+  // Makes room for `count` candidates, guessing their length; throws as
+  // `std::vector::reserve`.
+  void reserve(std::size_t count);
+  // Appends a copy of the candidate whose UTF-8 form is `utf8`.
+  void append(std::string_view utf8) {
+    if (count_ == view_capacity_ || text_capacity_ - text_size_ < utf8.size()) grow(utf8.size());
+    char* copy = text_slots() + text_size_;
+    // An empty text copies nothing.
+    if (!utf8.empty()) std::memcpy(copy, utf8.data(), utf8.size());
+    new (view_slots() + count_) std::string_view(copy, utf8.size());
+    ++count_;
+    text_size_ += utf8.size();
   }
-  std::size_t size() const { return static_cast<std::size_t>(end_ - texts_); }
-
-  // Writes and returns the plain views, one per candidate; valid while this
-  // object lives unchanged. Touches no Python object, so it may run without
-  // the lock.
-  std::span<const std::string_view> plain_views();
+  std::size_t size() const { return count_; }
+  // The views of the copies, valid while this object lives unchanged.
+  std::span<const std::string_view> views() const { return {view_slots(), count_}; }
 
  private:
-  static constexpr std::size_t kSlotBytes = sizeof(PyBackedStr) + sizeof(std::string_view);
+  // The text bytes reserved per candidate before any is seen: a little more
+  // than a word.
+  static constexpr std::size_t kGuessedBytes = 16;
 
-  std::size_t capacity() const { return static_cast<std::size_t>(room_end_ - texts_); }
-  // Whether the block of `capacity` texts has room for their views after them.
-  static bool views_inside(std::size_t capacity) {
-    return capacity < kSharedBlockLimit / kSlotBytes;
-  }
+  std::string_view* view_slots() const { return reinterpret_cast<std::string_view*>(block_.get()); }
+  char* text_slots() const { return block_.get() + view_capacity_ * sizeof(std::string_view); }
+  // Moves everything to a block with room for one more candidate of `bytes`.
+  void grow(std::size_t bytes);
+  // Moves everything to a block of the given capacities, which must hold it.
+  void reallocate(std::size_t view_capacity, std::size_t text_capacity);
 
-  // The block starts with room for `capacity()` texts.
-  PyBackedStr* texts_ = nullptr;
-  PyBackedStr* end_ = nullptr;
-  PyBackedStr* room_end_ = nullptr;
-  std::unique_ptr<std::string_view[]> own_views_;  // when the block holds no views
+  std::unique_ptr<char[]> block_;  // the views, then the texts
+  std::size_t count_ = 0;
+  std::size_t view_capacity_ = 0;
+  std::size_t text_size_ = 0;
+  std::size_t text_capacity_ = 0;
 };
 
 // An owned UTF-8 copy of a text argument. Texts of up to `kInlineBytes`
@@ -274,9 +280,9 @@ class Arguments {
   }
 
   // A required sequence of `str` (never a `str` itself), taken in element by
-  // element as `CandidateTexts` views or as a vector of owned `std::string`
-  // copies; the sequence's length is only a reservation hint. Defined in
-  // arguments.cpp for those two.
+  // element as `CandidateTexts`, as a vector of `PyBackedStr` or as a vector
+  // of owned `std::string` copies; the sequence's length is only a
+  // reservation hint. Defined in arguments.cpp for those three.
   template <typename Texts>
   Texts sequence(std::size_t index);
 

@@ -26,7 +26,7 @@ PyResult<PyRef> ingest_owned(PyObject* args, PyObject* kwargs) {
 
 PyResult<PyRef> ingest_borrow(PyObject* args, PyObject* kwargs) {
   Arguments in(kIngestBorrow, args, kwargs);
-  CandidateTexts candidates = in.sequence<CandidateTexts>(0);
+  const std::vector<PyBackedStr> candidates = in.sequence<std::vector<PyBackedStr>>(0);
   if (in.failed()) return in.take_error();
   return new_int(candidates.size());
 }
@@ -36,10 +36,10 @@ PyResult<PyRef> ingest_borrow_and_deref(PyObject* args, PyObject* kwargs) {
   CandidateTexts candidates = in.sequence<CandidateTexts>(0);
   if (in.failed()) return in.take_error();
 
-  // The same plain views a batch call hands to the core; the sum wraps like
-  // the machine word it is.
+  // The texts and plain views a batch call hands to the core; the sum wraps
+  // like the machine word it is.
   std::size_t total = 0;
-  for (std::string_view view : candidates.plain_views()) total += view.size();
+  for (std::string_view view : candidates.views()) total += view.size();
   return new_int(total);
 }
 

@@ -196,17 +196,19 @@ def test_results_either_side_of_the_threshold(function, rng):
         assert function(query, [candidates[5]] * 10000) == [below[5]] * 10000
 
 
-def test_results_past_the_shared_block():
-    # Enough candidates that their texts and views no longer share one block
-    # (32 MiB at 40 bytes a candidate on 64-bit builds): a list, read with
-    # its length, and an iterable that outgrows every reservation.
-    words = ["kitten", "sitting é", "日本語", "😀ab", ""]
-    count = 900_000
-    candidates = words * (count // len(words))
-    want = [levenshtein_bp("kitten", w) for w in words] * (count // len(words))
-    assert levenshtein_batch("kitten", candidates) == want
-    assert levenshtein_batch("kitten", Sequence(candidates, length=0)) == want
-    assert _ingest_borrow_and_deref(candidates) == sum(len(w.encode()) for w in candidates)
+@pytest.mark.parametrize("function", BATCHES)
+def test_results_as_the_texts_outgrow_their_room(function, rng):
+    # Words, then texts far longer than the room reserved per candidate, so
+    # the copies move while taken in: from a list (read with its length) and
+    # from sequences that report too few elements or none.
+    words = [random_text(rng, rng.randrange(0, 9), "abcé日😀") for _ in range(2000)]
+    longer = [random_text(rng, rng.randrange(60, 700), "abcé日😀") for _ in range(200)]
+    candidates = words + longer + words[:100]
+    want = [PAIR_OF[function]("abcé", c) for c in candidates]
+    for taken in (candidates, Sequence(candidates, length=0), Sequence(candidates, length=3)):
+        assert function("abcé", taken) == want
+    assert _ingest_borrow_and_deref(Sequence(candidates, length=1)) == sum(
+        len(c.encode()) for c in candidates)
 
 
 # --- taking the candidates in -------------------------------------------------
