@@ -13,7 +13,7 @@
 #define QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 
 #include <array>
-#include <bit>  // std::countr_zero, std::endian
+#include <bit>  // std::countr_zero, std::endian, std::popcount
 #include <cstddef>
 #include <cstdint>
 #include <cstring>  // std::memcpy, std::memset
@@ -316,7 +316,7 @@ template <std::size_t kWords>
 // `latin1_row`) and sets its length mask. Returns the lanes whose candidate
 // is not such a text (a code point from 256, or malformed UTF-8): their
 // scores are void.
-template <typename T>
+template <typename T, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t latin1_rows(const std::string_view* candidates,
                                                         const std::size_t* group,
                                                         std::uint64_t lanes, unsigned char* rows,
@@ -325,7 +325,8 @@ template <typename T>
   std::uint64_t not_latin1 = 0;
   for (; lanes != 0; lanes &= lanes - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(lanes));
-    const std::size_t j = latin1_row<kWidth / 8>(rows + k * kWidth, candidates[group[k]].size());
+    const std::size_t j =
+        Masks::template latin1_row<kWidth / 8>(rows + k * kWidth, candidates[group[k]].size());
     if (j > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
@@ -412,6 +413,21 @@ template <typename T, typename Scan>
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+// For each set of lead bytes among eight bytes (bit i: byte i), the byte
+// shuffle that packs the other bytes to the front in order and zeros the
+// rest.
+inline constexpr auto kDropLeads = [] {
+  std::array<std::array<std::uint8_t, 8>, 256> table{};
+  for (std::size_t leads = 0; leads < 256; ++leads) {
+    std::size_t to = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      if ((leads >> i & 1) == 0) table[leads][to++] = static_cast<std::uint8_t>(i);
+    }
+    while (to < 8) table[leads][to++] = 0x80;
+  }
+  return table;
+}();
+
 // The per-class masks of one group with AVX2: the 32-bit movemask of each 32
 // bytes of rows compared with the class byte.
 struct Avx2Masks {
@@ -454,6 +470,55 @@ struct Avx2Masks {
     }
     return true;
   }
+
+  // `latin1_row` for rows of up to 16 bytes with byte shuffles: the checks
+  // are vector compares of the whole row, and the lead bytes drop out by
+  // one shuffle per eight bytes, with no loop over them.
+  template <std::size_t kWords>
+  __attribute__((target("avx2,popcnt"))) static std::size_t latin1_row(unsigned char* row,
+                                                                       std::size_t n) {
+    if constexpr (kWords > 2) {
+      return detail::latin1_row<kWords>(row, n);
+    } else {
+      const auto* at = reinterpret_cast<const __m128i*>(row);
+      // Zero above a row of 8 bytes.
+      const __m128i v = kWords == 2 ? _mm_loadu_si128(at) : _mm_loadl_epi64(at);
+      const auto bytes = [](int b) { return _mm_set1_epi8(static_cast<char>(b)); };
+      const __m128i lead = _mm_cmpeq_epi8(_mm_and_si128(v, bytes(0xFE)), bytes(0xC2));
+      // From 0xC0: the unsigned maximum with 0xC0 is the byte itself.
+      const __m128i top = _mm_cmpeq_epi8(_mm_max_epu8(v, bytes(0xC0)), v);
+      const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(v, bytes(0xC0)), bytes(0x80));
+      // No byte from 0xC0 but the leads, and a continuation byte right after
+      // each lead byte and nowhere else.
+      const __m128i bad = _mm_or_si128(_mm_xor_si128(top, lead),
+                                       _mm_xor_si128(continuation, _mm_slli_si128(lead, 1)));
+      const auto leads = static_cast<unsigned>(_mm_movemask_epi8(lead));
+      // A lead byte last in a row of 16 has no continuation byte (the shift
+      // drops it; in a row of 8 the zero above it is no continuation byte).
+      if (_mm_movemask_epi8(bad) != 0 || (leads >> 15) != 0) return 65;
+      // The continuation byte after 0xC3 gains 0x40, which makes it the code
+      // point; after 0xC2 it is already.
+      const __m128i c3 = _mm_cmpeq_epi8(v, bytes(0xC3));
+      const __m128i latin1 = _mm_add_epi8(v, _mm_and_si128(_mm_slli_si128(c3, 1), bytes(0x40)));
+      const auto shuffle = [&](unsigned eight) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kDropLeads[eight].data()));
+      };
+      const __m128i low = _mm_shuffle_epi8(latin1, shuffle(leads & 0xFF));
+      if constexpr (kWords == 2) {
+        // The high eight bytes go after the low ones that stay, over the
+        // zeros the low shuffle ends with; the row is cleared first, so that
+        // it stays zero-padded.
+        const __m128i high = _mm_shuffle_epi8(latin1, _mm_add_epi8(shuffle(leads >> 8), bytes(8)));
+        const std::size_t kept = 8 - static_cast<std::size_t>(std::popcount(leads & 0xFF));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm_setzero_si128());
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row), low);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + kept), high);
+      } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row), low);
+      }
+      return n - static_cast<std::size_t>(std::popcount(leads));
+    }
+  }
 };
 
 // The same masks with SSE2, 16 bytes of rows to a 16-bit word.
@@ -493,6 +558,11 @@ struct Sse2Masks {
     }
     return true;
   }
+
+  template <std::size_t kWords>
+  static std::size_t latin1_row(unsigned char* row, std::size_t n) {
+    return detail::latin1_row<kWords>(row, n);
+  }
 };
 
 // Scores up to 64 / sizeof(T) candidates of more than 4 * sizeof(T) bytes
@@ -515,7 +585,9 @@ template <typename T, typename Scan, typename Masks>
   alignas(kVectorBytes) T lengths[kLanes];
   alignas(kVectorBytes) typename Masks::Word masks[64 * kRowBytes / Masks::kBytes];
   std::uint64_t not_ascii = gather_rows<T, Masks>(candidates, group, count, rows, lengths);
-  if (not_ascii != 0) not_ascii = latin1_rows(candidates, group, not_ascii, rows, lengths);
+  if (not_ascii != 0) {
+    not_ascii = latin1_rows<T, Masks>(candidates, group, not_ascii, rows, lengths);
+  }
   if (query.fold) fold_rows(rows);
   Masks::build(query, rows, masks);
   scan_rows<T, Scan>(query, reinterpret_cast<const T*>(masks), lengths, group, count, out);

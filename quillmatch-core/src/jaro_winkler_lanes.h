@@ -216,7 +216,7 @@ template <typename T, typename Masks>
   std::uint64_t not_latin1 = 0;
   for (std::uint64_t utf8 = wide & ~latin1; utf8 != 0; utf8 &= utf8 - 1) {
     const auto k = static_cast<std::size_t>(std::countr_zero(utf8));
-    const std::size_t n = latin1_row<kWidth / 8>(rows + k * kWidth, group[k].size);
+    const std::size_t n = Masks::template latin1_row<kWidth / 8>(rows + k * kWidth, group[k].size);
     if (n > 64) {
       not_latin1 |= std::uint64_t{1} << k;
     } else {
@@ -360,10 +360,11 @@ template <typename T, typename Masks>
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// `match_lanes` for AVX2. `flatten` inlines the mask building, whose target
-// the shared body lacks.
+// `match_lanes` for AVX2 (every such processor counts bits in one
+// instruction). `flatten` inlines the mask building, whose target the shared
+// body lacks.
 template <typename T>
-__attribute__((target("avx2"), flatten)) std::uint64_t match_lanes_avx2(
+__attribute__((target("avx2,popcnt"), flatten)) std::uint64_t match_lanes_avx2(
     const JaroWinklerLaneQuery& query, const LaneCandidate* group, std::size_t count,
     std::uint64_t latin1, LaneScoring& scoring, double* out) {
   return match_lanes<T, Avx2Masks>(query, group, count, latin1, scoring, out);

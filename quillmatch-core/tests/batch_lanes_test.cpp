@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>  // std::pair
 #include <vector>
 
 #include "damerau_scan.h"
@@ -138,17 +139,25 @@ TEST(BatchLanes, EveryKernelEqualsTheOneAtATimeScan) {
 // bytes, other bytes from 0xC0, NUL.
 template <std::size_t kWords>
 void expect_latin1_row(const std::string& bytes) {
-  unsigned char row[64] = {};
-  std::memcpy(row, bytes.data(), bytes.size());
   unsigned char expected[65] = {};
   const std::size_t chars = to_latin1(bytes, expected);
-  const std::size_t got = latin1_row<kWords>(row, bytes.size());
-  ASSERT_EQ(got, chars) << kWords << " words, '" << bytes << "'";
-  if (chars > 64) return;
-  // The rewritten row, zero-padded.
-  for (std::size_t i = 0; i < 8 * kWords; ++i) {
-    ASSERT_EQ(row[i], i < chars ? expected[i] : 0)
-        << kWords << " words, '" << bytes << "' at " << i;
+  using Rewrite = std::size_t (*)(unsigned char*, std::size_t);
+  std::vector<std::pair<const char*, Rewrite>> rewrites = {{"words", latin1_row<kWords>}};
+#if defined(__x86_64__) || defined(__i386__)
+  rewrites.emplace_back("SSE2", Sse2Masks::latin1_row<kWords>);
+  if (__builtin_cpu_supports("avx2")) rewrites.emplace_back("AVX2", Avx2Masks::latin1_row<kWords>);
+#endif
+  for (const auto& [name, rewrite] : rewrites) {
+    unsigned char row[64] = {};
+    std::memcpy(row, bytes.data(), bytes.size());
+    const std::size_t got = rewrite(row, bytes.size());
+    ASSERT_EQ(got, chars) << name << ", " << kWords << " words, '" << bytes << "'";
+    if (chars > 64) continue;
+    // The rewritten row, zero-padded.
+    for (std::size_t i = 0; i < 8 * kWords; ++i) {
+      ASSERT_EQ(row[i], i < chars ? expected[i] : 0)
+          << name << ", " << kWords << " words, '" << bytes << "' at " << i;
+    }
   }
 }
 
