@@ -68,6 +68,72 @@ inline constexpr std::array<std::uint8_t, 65> kLaneWidthOf = [] {
   return width;
 }();
 
+// The candidates of a block of up to 64 by what takes them, as bit masks
+// (bit k for the block's candidate k): `lanes[w]` those of 1 to 64 bytes
+// whose lane width is w, `others` the empty and the longer ones.
+struct BlockWidths {
+  std::uint64_t lanes[4];
+  std::uint64_t others;
+};
+
+// Sorts the `count` (1 to 64) candidates at `block` by lane width. Their
+// widths become one byte each, which word operations compare with each width
+// eight at a time: no store or branch per candidate, where dealing them one
+// by one into groups waits on each group's last store.
+inline BlockWidths block_widths(const std::string_view* block, std::size_t count) {
+  constexpr std::uint64_t kBytes = 0x0101010101010101;
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  // 4 for the others; past `count`, a byte that matches nothing.
+  std::uint8_t code[64];
+  for (std::size_t k = 0; k < count; ++k) {
+    // The lanes read the bytes when the group is full, some candidates later.
+    __builtin_prefetch(block[k].data());
+    const std::size_t size = block[k].size();
+    code[k] = size - 1 < 64 ? kLaneWidthOf[size] : 4;
+  }
+  for (std::size_t k = count; k < 64; ++k) code[k] = 0xFF;
+  BlockWidths widths{};
+  for (std::size_t at = 0; at < 64; at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, code + at, 8);
+    for (std::size_t w = 0; w <= 4; ++w) {
+      // The high bit of each byte equal to w (its difference is zero; no
+      // carry crosses a byte), then the eight bits into one byte by a
+      // multiplication whose partial products do not overlap.
+      const std::uint64_t x = word ^ (kBytes * w);
+      const std::uint64_t equal = ~(((x & kLow7) + kLow7) | x) & kHigh;
+      const std::uint64_t bits = ((equal >> 7) * 0x0102040810204080) >> 56;
+      (w < 4 ? widths.lanes[w] : widths.others) |= bits << at;
+    }
+  }
+  return widths;
+}
+
+// Appends the block's candidates that lanes take, those of `widths.lanes`
+// (bit k for candidate `start` + k), to the pending group of their width,
+// where `next[w]` is the free slot of group w and `full[w]` its end; a group
+// is scored by `flush(w)` once full, which empties it. `entry(index)` makes
+// a group's entry.
+template <typename Entry, typename MakeEntry, typename Flush>
+[[gnu::always_inline]] inline void deal_to_groups(const BlockWidths& widths, std::size_t start,
+                                                  Entry* (&next)[4], Entry* const (&full)[4],
+                                                  MakeEntry entry, Flush flush) {
+  for (std::size_t width = 0; width < 4; ++width) {
+    // The free slot in a register while the width's candidates go in.
+    Entry* slot = next[width];
+    for (std::uint64_t lanes = widths.lanes[width]; lanes != 0; lanes &= lanes - 1) {
+      *slot++ = entry(start + static_cast<std::size_t>(std::countr_zero(lanes)));
+      if (slot == full[width]) {
+        next[width] = slot;
+        flush(width);
+        slot = next[width];
+      }
+    }
+    next[width] = slot;
+  }
+}
+
 // The query seen as a text of character classes: each distinct code point of
 // the query (lower-cased under `case_insensitive`), all below 256, is one
 // class, written as its Latin-1 byte.

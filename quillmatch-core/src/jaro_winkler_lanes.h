@@ -447,11 +447,20 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
     recoded[width] = 0;
   };
 
-  for (std::size_t index = 0; index < candidates.size(); ++index) {
-    const std::string_view candidate = candidates[index];
-    const std::size_t size = candidate.size();
-    if (size - 1 >= 64) [[unlikely]] {  // empty (the subtraction wraps) or longer than 64 bytes
-      if (size == 0) {
+  for (std::size_t start = 0; start < candidates.size(); start += 64) {
+    const BlockWidths widths = block_widths(candidates.data() + start,
+                                            std::min<std::size_t>(64, candidates.size() - start));
+    deal_to_groups(
+        widths, start, next, full,
+        [&](std::size_t index) {
+          return LaneCandidate{candidates[index].data(), candidates[index].size(), index};
+        },
+        flush);
+    // Empty or longer than 64 bytes.
+    for (std::uint64_t rest = widths.others; rest != 0; rest &= rest - 1) {
+      const std::size_t index = start + static_cast<std::size_t>(std::countr_zero(rest));
+      const std::string_view candidate = candidates[index];
+      if (candidate.empty()) {
         out[index] = 0.0;  // the query is not empty
         continue;
       }
@@ -469,13 +478,7 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
       *next[width]++ = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
       recoded[width] |= std::uint64_t{1} << slot;
       if (slot + 1 == kCapacity[width]) flush(width);
-      continue;
     }
-    // The group reads the bytes when it is full, some candidates later.
-    __builtin_prefetch(candidate.data());
-    const std::size_t width = kLaneWidthOf[size];
-    *next[width]++ = {candidate.data(), size, index};
-    if (next[width] == full[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);

@@ -4,7 +4,8 @@
 #ifndef QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
 #define QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
 
-#include <bit>  // std::countr_zero
+#include <algorithm>  // std::min
+#include <bit>        // std::countr_zero
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -75,10 +76,15 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
   };
   constexpr std::size_t kNone = ~std::size_t{0};
   std::size_t held = kNone;  // a long candidate that waits for a partner
-  for (std::size_t index = 0; index < candidates.size(); ++index) {
-    const std::size_t len = candidates[index].size();
-    if (len - 1 >= 64) {  // empty (the subtraction wraps) or longer than 64 bytes
-      if (len == 0 || !long_pairs.takes(candidates[index])) {
+  for (std::size_t start = 0; start < candidates.size(); start += 64) {
+    const BlockWidths widths = block_widths(candidates.data() + start,
+                                            std::min<std::size_t>(64, candidates.size() - start));
+    deal_to_groups(
+        widths, start, next, full, [](std::size_t index) { return index; }, flush);
+    // Empty or longer than 64 bytes.
+    for (std::uint64_t rest = widths.others; rest != 0; rest &= rest - 1) {
+      const std::size_t index = start + static_cast<std::size_t>(std::countr_zero(rest));
+      if (candidates[index].empty() || !long_pairs.takes(candidates[index])) {
         out[index] = one(candidates[index]);
       } else if (held == kNone) {
         held = index;
@@ -86,13 +92,7 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
         long_pairs.score(candidates[held], candidates[index], out[held], out[index]);
         held = kNone;
       }
-      continue;
     }
-    // The group reads the bytes when it is full, some candidates later.
-    __builtin_prefetch(candidates[index].data());
-    const std::size_t width = kLaneWidthOf[len];
-    *next[width]++ = index;
-    if (next[width] == full[width]) flush(width);
   }
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);
