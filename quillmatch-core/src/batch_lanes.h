@@ -68,6 +68,22 @@ inline constexpr std::array<std::uint8_t, 65> kLaneWidthOf = [] {
   return width;
 }();
 
+// Word operations on the eight bytes of a 64-bit word, exact for every byte
+// value (no carry crosses into the next byte); 32-bit targets take a word in
+// two registers.
+inline constexpr std::uint64_t kEachByte = 0x0101010101010101;
+
+// Returns bit 7 of each byte of `x` that is zero, and no other bit.
+inline std::uint64_t zero_bytes(std::uint64_t x) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  return ~(((x & kLow7) + kLow7) | x) & (kEachByte << 7);
+}
+
+// Returns bit i for each byte i of `x` that is 1 (every byte 0 or 1): a
+// multiplication whose partial products do not overlap gathers them into
+// the top byte.
+inline std::uint64_t gather_byte_bits(std::uint64_t x) { return (x * 0x0102040810204080) >> 56; }
+
 // The candidates of a block of up to 64 by what takes them, as bit masks
 // (bit k for the block's candidate k): `lanes[w]` those of 1 to 64 bytes
 // whose lane width is w, `others` the empty and the longer ones.
@@ -81,9 +97,6 @@ struct BlockWidths {
 // eight at a time: no store or branch per candidate, where dealing them one
 // by one into groups waits on each group's last store.
 inline BlockWidths block_widths(const std::string_view* block, std::size_t count) {
-  constexpr std::uint64_t kBytes = 0x0101010101010101;
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
   // 4 for the others; past `count`, a byte that matches nothing.
   std::uint8_t code[64];
   for (std::size_t k = 0; k < count; ++k) {
@@ -98,12 +111,8 @@ inline BlockWidths block_widths(const std::string_view* block, std::size_t count
     std::uint64_t word;
     std::memcpy(&word, code + at, 8);
     for (std::size_t w = 0; w <= 4; ++w) {
-      // The high bit of each byte equal to w (its difference is zero; no
-      // carry crosses a byte), then the eight bits into one byte by a
-      // multiplication whose partial products do not overlap.
-      const std::uint64_t x = word ^ (kBytes * w);
-      const std::uint64_t equal = ~(((x & kLow7) + kLow7) | x) & kHigh;
-      const std::uint64_t bits = ((equal >> 7) * 0x0102040810204080) >> 56;
+      // The bytes equal to w, whose difference from it is zero.
+      const std::uint64_t bits = gather_byte_bits(zero_bytes(word ^ (kEachByte * w)) >> 7);
       (w < 4 ? widths.lanes[w] : widths.others) |= bits << at;
     }
   }
@@ -247,7 +256,6 @@ template <std::size_t kWidth>
 // one, a word at a time. Idle lanes are zero and never count.
 template <std::size_t kWidth, typename Masks>
 [[gnu::always_inline]] inline std::uint64_t high_bit_lanes(const unsigned char* rows) {
-  constexpr std::uint64_t kBytes = 0x0101010101010101;
   std::uint64_t high[kRowBytes / 64];
   if (!Masks::high_bytes(rows, high)) return 0;
   std::uint64_t lanes = 0;
@@ -255,12 +263,11 @@ template <std::size_t kWidth, typename Masks>
     const std::uint64_t x = high[w];
     if constexpr (kWidth == 8) {
       // A byte of x for each lane: its bits gathered into bit 0 of the
-      // byte, then the eight bits into one byte by a multiplication whose
-      // partial products do not overlap.
+      // byte, then the eight bits into one byte.
       std::uint64_t t = x | (x >> 4);
       t |= t >> 2;
       t |= t >> 1;
-      lanes |= (((t & kBytes) * 0x0102040810204080) >> 56) << (8 * w);
+      lanes |= gather_byte_bits(t & kEachByte) << (8 * w);
     } else if constexpr (kWidth == 16) {
       // Two bytes of x for each lane: bits 0, 16, 32 and 48 gather them.
       std::uint64_t t = x | (x >> 8);
@@ -327,8 +334,7 @@ template <typename T, typename Masks>
 template <std::size_t kWords>
 [[gnu::always_inline]] inline std::size_t latin1_row(unsigned char* row, std::size_t n) {
   static_assert(std::endian::native == std::endian::little);
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  constexpr std::uint64_t kHigh = kEachByte << 7;
   constexpr std::uint64_t kLead = 0xC2C2C2C2C2C2C2C2;
   constexpr std::uint64_t kLeadMask = 0xFEFEFEFEFEFEFEFE;
   std::uint64_t w[kWords];
@@ -341,8 +347,7 @@ template <std::size_t kWords>
     // Bit 7 of each byte tells: 0xC2 or 0xC3 (an exact zero-byte test of
     // the byte's difference from 0xC2, bit 0 aside); from 0xC0; from 0x80
     // but below 0xC0.
-    const std::uint64_t x = (w[t] ^ kLead) & kLeadMask;
-    lead[t] = ~(((x & kLow7) + kLow7) | x) & kHigh;
+    lead[t] = zero_bytes((w[t] ^ kLead) & kLeadMask);
     const std::uint64_t top = w[t] & (w[t] << 1) & kHigh;
     const std::uint64_t continuation = w[t] & kHigh & ~top;
     // No byte from 0xC0 but the leads, and a continuation byte right after
@@ -479,20 +484,9 @@ template <typename T, typename Scan>
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// For each set of lead bytes among eight bytes (bit i: byte i), the byte
-// shuffle that packs the other bytes to the front in order and zeros the
-// rest.
-inline constexpr auto kDropLeads = [] {
-  std::array<std::array<std::uint8_t, 8>, 256> table{};
-  for (std::size_t leads = 0; leads < 256; ++leads) {
-    std::size_t to = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-      if ((leads >> i & 1) == 0) table[leads][to++] = static_cast<std::uint8_t>(i);
-    }
-    while (to < 8) table[leads][to++] = 0x80;
-  }
-  return table;
-}();
+// The byte shuffles that pack chosen bytes of eight to the front, zeroing
+// the rest.
+inline constexpr auto kPackedBytes = packing_permutations<std::uint8_t>(0x80);
 
 // The per-class masks of one group with AVX2: the 32-bit movemask of each 32
 // bytes of rows compared with the class byte.
@@ -566,8 +560,10 @@ struct Avx2Masks {
       // point; after 0xC2 it is already.
       const __m128i c3 = _mm_cmpeq_epi8(v, bytes(0xC3));
       const __m128i latin1 = _mm_add_epi8(v, _mm_and_si128(_mm_slli_si128(c3, 1), bytes(0x40)));
-      const auto shuffle = [&](unsigned eight) {
-        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kDropLeads[eight].data()));
+      // Keeps the bytes of eight that are not leads.
+      const auto shuffle = [](unsigned leads_of_eight) {
+        const auto& kept = kPackedBytes[~leads_of_eight & 0xFF];
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kept.data()));
       };
       const __m128i low = _mm_shuffle_epi8(latin1, shuffle(leads & 0xFF));
       if constexpr (kWords == 2) {

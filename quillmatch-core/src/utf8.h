@@ -286,22 +286,26 @@ inline bool within_page(const char* p, std::size_t span) {
   return kReadsPastEnd && (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - span;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-// For each set of the lanes 0 to 7, those lanes in order, then zeros: the
-// permutation that packs the lanes of a vector that hold a key.
-struct alignas(32) PackedLanes {
-  std::uint32_t lane[8];
-};
-inline constexpr auto kPackedLanes = [] {
-  std::array<PackedLanes, 256> table{};
+// For each set of eight positions (bit i: position i), the positions in the
+// set in order, then `fill`: the permutation that packs the chosen elements
+// of eight to the front.
+template <typename T>
+constexpr std::array<std::array<T, 8>, 256> packing_permutations(T fill) {
+  std::array<std::array<T, 8>, 256> table{};
   for (unsigned set = 0; set < 256; ++set) {
-    unsigned k = 0;
-    for (unsigned lane = 0; lane < 8; ++lane) {
-      if ((set >> lane) & 1) table[set].lane[k++] = lane;
+    unsigned to = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+      if ((set >> i) & 1) table[set][to++] = static_cast<T>(i);
     }
+    while (to < 8) table[set][to++] = fill;
   }
   return table;
-}();
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The lane permutations that pack the lanes of a vector that hold a key;
+// each 32 bytes, aligned for a vector load.
+alignas(32) inline constexpr auto kPackedLanes = packing_permutations<std::uint32_t>(0);
 
 // Writes the keys of the characters that start at the bits of `leads` (below
 // `n`, at most 64) of a text `p` that may be read to byte 80, checked
@@ -327,7 +331,7 @@ __attribute__((target("avx2,popcnt"))) inline std::size_t keys_at_leads_avx2(
         _mm256_set1_epi32(-1), _mm256_sub_epi32(_mm256_set1_epi32(24), _mm256_slli_epi32(tail, 3)));
     const auto set = static_cast<unsigned>((leads >> at) & 0xFF);
     const __m256i order =
-        _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackedLanes[set].lane));
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(kPackedLanes[set].data()));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + count),
                         _mm256_permutevar8x32_epi32(_mm256_and_si256(words, keep), order));
     count += static_cast<std::size_t>(std::popcount(set));

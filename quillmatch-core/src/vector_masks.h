@@ -191,9 +191,6 @@ __attribute__((target("avx2"))) inline Affixes ascii_affixes(const AsciiBytes& a
 // pattern with the byte asked for.
 class VectorAsciiMasks {
  public:
-  __attribute__((target("avx2"))) VectorAsciiMasks(std::string_view pattern, bool fold)
-      : VectorAsciiMasks(AsciiBytes(pattern, fold), pattern.size()) {}
-
   // Masks of the `m` bytes of `pattern`.
   __attribute__((target("avx2"))) VectorAsciiMasks(const AsciiBytes& pattern, std::size_t m)
       : pattern_(pattern) {
