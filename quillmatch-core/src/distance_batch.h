@@ -81,6 +81,13 @@ template <typename Scan>
 std::vector<std::size_t> score_all(const BatchQuery& table,
                                    std::span<const std::string_view> candidates) {
   std::vector<std::size_t> distances(candidates.size());
+  if (table.query_chars == 0) {
+    // Each distance is the candidate's length. Counted here rather than
+    // through `one`, whose optional went through the stack (a byte stored,
+    // a word loaded back) and stalled on every candidate: 10% faster.
+    for (std::size_t i = 0; i < candidates.size(); ++i) distances[i] = count_chars(candidates[i]);
+    return distances;
+  }
   std::optional<CodePointScorer<Scan>> scorer;
   const auto one = [&](std::string_view candidate) {
     if (auto quick = quick_distance<Scan>(table, candidate)) return *quick;
