@@ -8,7 +8,7 @@
 #ifndef QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
 #define QUILLMATCH_CORE_SRC_PATTERN_MASKS_H_
 
-#include <algorithm>  // std::lower_bound, std::sort, std::unique
+#include <algorithm>  // std::lower_bound, std::max, std::sort, std::unique
 #include <array>
 #include <bit>  // std::bit_width
 #include <cstddef>
@@ -246,6 +246,16 @@ class BlockMasks {
 
   BlockMasks(const std::vector<char32_t>& pattern, std::size_t blocks)
       : blocks_(blocks), table_(row_words(256, blocks)), zero_(blocks) {
+    // The largest code point first, in a loop the compiler vectorises: most
+    // patterns have none from 256, and then need no map.
+    char32_t largest = 0;
+    for (char32_t c : pattern) largest = std::max(largest, c);
+    if (largest < 256) {
+      for (std::size_t i = 0; i < pattern.size(); ++i) {
+        table_[pattern[i] * blocks + i / 64] |= std::uint64_t{1} << (i % 64);
+      }
+      return;
+    }
     for (char32_t c : pattern) {
       if (c >= 256) keys_.push_back(c);
     }

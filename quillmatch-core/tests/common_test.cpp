@@ -222,7 +222,10 @@ TEST(Utf8Test, DecodesAroundEveryLengthBorder) {
   EXPECT_EQ(out, borders);
   ref::Random random(0x5eed0003);
   for (int rep = 0; rep < 200; ++rep) {
-    const ref::Text t = random.text(random.below(60), ref::Alphabet::kMixed);
+    // ASCII texts (every third, up to 130 characters) take a widening copy;
+    // the buffer still holds the previous text, often a longer one.
+    const ref::Text t = rep % 3 == 0 ? random.text(random.below(131), ref::Alphabet::kAsciiCase)
+                                     : random.text(random.below(60), ref::Alphabet::kMixed);
     const std::string s = ref::encode(t);
     ASSERT_EQ(count_chars(s), t.size());
     decode_all(s, count_chars(s), out);
