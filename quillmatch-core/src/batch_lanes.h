@@ -12,6 +12,7 @@
 #ifndef QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 #define QUILLMATCH_CORE_SRC_BATCH_LANES_H_
 
+#include <algorithm>  // std::min
 #include <array>
 #include <bit>  // std::countr_zero, std::endian, std::popcount
 #include <cstddef>
@@ -140,6 +141,25 @@ template <typename Entry, typename MakeEntry, typename Flush>
       }
     }
     next[width] = slot;
+  }
+}
+
+// Deals `candidates` to the pending groups of their lane width, a block of
+// 64 at a time (see `deal_to_groups`), and hands each candidate that no lane
+// takes (empty or longer than 64 bytes) to `other(index)`, after the lane
+// candidates of its block. The groups still pending at the end are the
+// caller's to flush.
+template <typename Entry, typename MakeEntry, typename Flush, typename Other>
+[[gnu::always_inline]] inline void deal_in_blocks(std::span<const std::string_view> candidates,
+                                                  Entry* (&next)[4], Entry* const (&full)[4],
+                                                  MakeEntry entry, Flush flush, Other other) {
+  for (std::size_t start = 0; start < candidates.size(); start += 64) {
+    const BlockWidths widths = block_widths(candidates.data() + start,
+                                            std::min<std::size_t>(64, candidates.size() - start));
+    deal_to_groups(widths, start, next, full, entry, flush);
+    for (std::uint64_t rest = widths.others; rest != 0; rest &= rest - 1) {
+      other(start + static_cast<std::size_t>(std::countr_zero(rest)));
+    }
   }
 }
 

@@ -447,39 +447,35 @@ void score_in_jaro_winkler_lanes(const JaroWinklerLaneKernels& kernels,
     recoded[width] = 0;
   };
 
-  for (std::size_t start = 0; start < candidates.size(); start += 64) {
-    const BlockWidths widths = block_widths(candidates.data() + start,
-                                            std::min<std::size_t>(64, candidates.size() - start));
-    deal_to_groups(
-        widths, start, next, full,
-        [&](std::size_t index) {
-          return LaneCandidate{candidates[index].data(), candidates[index].size(), index};
-        },
-        flush);
-    // Empty or longer than 64 bytes.
-    for (std::uint64_t rest = widths.others; rest != 0; rest &= rest - 1) {
-      const std::size_t index = start + static_cast<std::size_t>(std::countr_zero(rest));
-      const std::string_view candidate = candidates[index];
-      if (candidate.empty()) {
-        out[index] = 0.0;  // the query is not empty
-        continue;
-      }
-      unsigned char bytes[64];
-      // Counting first spares the byte-by-byte recoding of the many long
-      // texts that hold more than 64 characters.
-      const std::size_t chars = count_chars(candidate) > 64 ? 65 : to_latin1(candidate, bytes);
-      if (chars > 64) {
-        out[index] = one(candidate);
-        continue;
-      }
-      const std::size_t width = kLaneWidthOf[chars];
-      const auto slot = static_cast<std::size_t>(next[width] - pending[width]);
-      std::memcpy(latin1[width][slot], bytes, chars);
-      *next[width]++ = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
-      recoded[width] |= std::uint64_t{1} << slot;
-      if (slot + 1 == kCapacity[width]) flush(width);
+  // Candidates of 1 to 64 bytes go to the lanes as they are; the others
+  // (empty or longer) here.
+  const auto other = [&](std::size_t index) {
+    const std::string_view candidate = candidates[index];
+    if (candidate.empty()) {
+      out[index] = 0.0;  // the query is not empty
+      return;
     }
-  }
+    unsigned char bytes[64];
+    // Counting first spares the byte-by-byte recoding of the many long
+    // texts that hold more than 64 characters.
+    const std::size_t chars = count_chars(candidate) > 64 ? 65 : to_latin1(candidate, bytes);
+    if (chars > 64) {
+      out[index] = one(candidate);
+      return;
+    }
+    const std::size_t width = kLaneWidthOf[chars];
+    const auto slot = static_cast<std::size_t>(next[width] - pending[width]);
+    std::memcpy(latin1[width][slot], bytes, chars);
+    *next[width]++ = {reinterpret_cast<const char*>(latin1[width][slot]), chars, index};
+    recoded[width] |= std::uint64_t{1} << slot;
+    if (slot + 1 == kCapacity[width]) flush(width);
+  };
+  deal_in_blocks(
+      candidates, next, full,
+      [&](std::size_t index) {
+        return LaneCandidate{candidates[index].data(), candidates[index].size(), index};
+      },
+      flush, other);
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);
   }

@@ -4,8 +4,7 @@
 #ifndef QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
 #define QUILLMATCH_CORE_SRC_LANE_SCHEDULE_H_
 
-#include <algorithm>  // std::min
-#include <bit>        // std::countr_zero
+#include <bit>  // std::countr_zero
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -76,24 +75,18 @@ void score_in_lanes(const LaneKernels& kernels, const LaneQuery& query,
   };
   constexpr std::size_t kNone = ~std::size_t{0};
   std::size_t held = kNone;  // a long candidate that waits for a partner
-  for (std::size_t start = 0; start < candidates.size(); start += 64) {
-    const BlockWidths widths = block_widths(candidates.data() + start,
-                                            std::min<std::size_t>(64, candidates.size() - start));
-    deal_to_groups(
-        widths, start, next, full, [](std::size_t index) { return index; }, flush);
-    // Empty or longer than 64 bytes.
-    for (std::uint64_t rest = widths.others; rest != 0; rest &= rest - 1) {
-      const std::size_t index = start + static_cast<std::size_t>(std::countr_zero(rest));
-      if (candidates[index].empty() || !long_pairs.takes(candidates[index])) {
-        out[index] = one(candidates[index]);
-      } else if (held == kNone) {
-        held = index;
-      } else {
-        long_pairs.score(candidates[held], candidates[index], out[held], out[index]);
-        held = kNone;
-      }
-    }
-  }
+  deal_in_blocks(
+      candidates, next, full, [](std::size_t index) { return index; }, flush,
+      [&](std::size_t index) {
+        if (candidates[index].empty() || !long_pairs.takes(candidates[index])) {
+          out[index] = one(candidates[index]);
+        } else if (held == kNone) {
+          held = index;
+        } else {
+          long_pairs.score(candidates[held], candidates[index], out[held], out[index]);
+          held = kNone;
+        }
+      });
   for (std::size_t width = 0; width < 4; ++width) {
     if (next[width] != pending[width]) flush(width);
   }
